@@ -1,0 +1,83 @@
+// Named POSIX shared-memory objects (the IPC boards): create, open, size, map and close,
+// with RAII handles. A board named "ZTR_IPC_RB(0003)" lives at "/ZTR_IPC_RB(0003)".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ztr::ipc {
+
+// "/" + board name: the shm_open name of a board.
+std::string shm_object_name(std::string_view board_name);
+
+// A whole-object mapping (read/write, shared). Unmapped by the destructor. Move-only.
+class SharedMemoryView {
+ public:
+  SharedMemoryView() = default;
+  SharedMemoryView(void* data, size_t size) : data_(data), size_(size) {}
+  ~SharedMemoryView() { unmap(); }
+  SharedMemoryView(SharedMemoryView&& other) noexcept;
+  SharedMemoryView& operator=(SharedMemoryView&& other) noexcept;
+  SharedMemoryView(const SharedMemoryView&) = delete;
+  SharedMemoryView& operator=(const SharedMemoryView&) = delete;
+
+  bool valid() const { return data_ != nullptr; }
+  explicit operator bool() const { return valid(); }
+  std::byte* data() const { return static_cast<std::byte*>(data_); }
+  size_t size() const { return size_; }  // the object's size when it was mapped
+  void unmap();
+
+ private:
+  void* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// An open descriptor of a named object. The side that created the object also unlinks it
+// when it closes it; a handle obtained by open() never unlinks. Move-only; the destructor
+// closes. No function throws; failures leave an invalid handle or return -1.
+class SharedMemory {
+ public:
+  SharedMemory() = default;
+  ~SharedMemory() { close(); }
+  SharedMemory(SharedMemory&& other) noexcept;
+  SharedMemory& operator=(SharedMemory&& other) noexcept;
+  SharedMemory(const SharedMemory&) = delete;
+  SharedMemory& operator=(const SharedMemory&) = delete;
+
+  // Removes a stale object of that name, then shm_open(O_CREAT | O_EXCL | O_RDWR, 0600)
+  // and ftruncate to exactly `size` bytes. Invalid handle on failure (nothing left behind).
+  static SharedMemory create(std::string_view board_name, size_t size);
+  // shm_open(O_RDWR) of an existing object; invalid handle when it does not exist.
+  static SharedMemory open(std::string_view board_name);
+  // True when an object of that name can be opened right now.
+  static bool exists(std::string_view board_name);
+  // shm_unlink of that name; 0, or -1 when there was none or unlinking failed.
+  static int unlink(std::string_view board_name);
+
+  bool valid() const { return fd_ >= 0; }
+  explicit operator bool() const { return valid(); }
+  bool is_creator() const { return creator_; }
+  const std::string& board_name() const { return name_; }
+
+  // The object's real size from fstat; -1 when invalid or fstat fails.
+  int64_t size() const;
+  // Maps the whole object as it is now; invalid view on failure or for an empty object.
+  SharedMemoryView map() const;
+  // One map/copy/unmap access. Fails (-1) when the range lies beyond the real size or
+  // mapping fails; 0 on success.
+  int read(size_t offset, void* destination, size_t count) const;
+  int write(size_t offset, const void* source, size_t count) const;
+
+  // Closes the descriptor (the creator also unlinks the name). 0; -1 when close fails.
+  // Closing an invalid handle is a no-op returning 0.
+  int close();
+
+ private:
+  int fd_ = -1;
+  bool creator_ = false;
+  std::string name_;
+};
+
+}  // namespace ztr::ipc
