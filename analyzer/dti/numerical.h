@@ -97,7 +97,7 @@ struct ZTR_HISTOGRAM {
   int32_t bins;      // maximum - minimum + 1
   int32_t minimum;   // smallest value met
   int32_t maximum;   // largest value met
-  int32_t* counts;   // bins counters: counts[i] counts the value minimum + i
+  int64_t* counts;   // bins counters: counts[i] counts the value minimum + i
   int64_t peak_count;  // highest count
   int32_t peak_index;  // first bin that reaches it
 };
