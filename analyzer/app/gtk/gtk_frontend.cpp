@@ -1,0 +1,393 @@
+// The GTK 3 front end of the analyzer: the main window, its menus and pages, the modal
+// dialogs and the timer.
+#include "analyzer/app/gtk/gtk_frontend.h"
+
+#include <clocale>
+#include <cstdio>
+#include <exception>
+
+#include "analyzer/app/app_state.h"
+#include "analyzer/app/session.h"
+#include "analyzer/app/startup.h"
+
+namespace {
+
+void on_menu_command(const MenuItemEntry& entry, gpointer self) {
+  static_cast<GtkFrontend*>(self)->run_command(entry.handler);
+}
+
+gboolean on_main_window_delete(GtkWidget*, GdkEvent*, gpointer self) {
+  static_cast<GtkFrontend*>(self)->quit_main_loop();
+  return TRUE;  // the window goes away at shutdown
+}
+
+void on_memo_changed(GtkTextBuffer*, gpointer self) {
+  static_cast<GtkFrontend*>(self)->memo_changed();
+}
+
+gboolean on_timer(gpointer self) {
+  static_cast<GtkFrontend*>(self)->timer_fired();
+  return G_SOURCE_REMOVE;  // the tick re-arms itself as a new one-shot timeout
+}
+
+std::string text_of(GtkTextBuffer* buffer) {
+  GtkTextIter start, end;
+  gtk_text_buffer_get_bounds(buffer, &start, &end);
+  gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+  std::string result = text ? text : "";
+  g_free(text);
+  return result;
+}
+
+GtkWidget* scrolled(GtkWidget* child) {
+  GtkWidget* window = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(window), GTK_POLICY_AUTOMATIC,
+                                 GTK_POLICY_AUTOMATIC);
+  gtk_container_add(GTK_CONTAINER(window), child);
+  return window;
+}
+
+// An object list: one text column, no header; the objects subsystem fills it.
+GtkWidget* new_object_list() {
+  GtkListStore* store = gtk_list_store_new(1, G_TYPE_STRING);
+  GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
+  g_object_unref(store);
+  gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(view), FALSE);
+  gtk_tree_view_append_column(
+      GTK_TREE_VIEW(view), gtk_tree_view_column_new_with_attributes(
+                               "", gtk_cell_renderer_text_new(), "text", 0, nullptr));
+  return view;
+}
+
+GtkWidget* new_dialog(GtkWindow* parent, const std::string& title) {
+  GtkWidget* dialog = gtk_dialog_new();
+  gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  if (parent) gtk_window_set_transient_for(GTK_WINDOW(dialog), parent);
+  gtk_window_set_position(GTK_WINDOW(dialog),
+                          parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+  return dialog;
+}
+
+// Runs a message dialog with the given buttons; returns the response.
+int run_message_dialog(GtkWindow* parent, const std::string& title, const std::string& message,
+                       int width, int height, bool with_cancel) {
+  GtkWidget* dialog = new_dialog(parent, title);
+  gtk_window_set_default_size(GTK_WINDOW(dialog), width, height);
+  GtkWidget* label = gtk_label_new(message.c_str());
+  gtk_widget_set_vexpand(label, TRUE);
+  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog))), label, TRUE, TRUE,
+                     8);
+  GtkWidget* ok = gtk_dialog_add_button(GTK_DIALOG(dialog), "OK", GTK_RESPONSE_OK);
+  if (with_cancel) gtk_dialog_add_button(GTK_DIALOG(dialog), " Cancel", GTK_RESPONSE_CANCEL);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  gtk_widget_show_all(dialog);
+  gtk_widget_grab_focus(ok);
+  const int response = gtk_dialog_run(GTK_DIALOG(dialog));
+  gtk_widget_destroy(dialog);
+  return response;
+}
+
+}  // namespace
+
+GtkFrontend::~GtkFrontend() { destroy_main_window(); }
+
+GtkWindow* GtkFrontend::parent_window() const {
+  return window_ ? GTK_WINDOW(window_) : nullptr;
+}
+
+// ---- dialogs ---------------------------------------------------------------------------------
+
+int GtkFrontend::file_selection(std::string& path, const char* initial_name,
+                                FileSelectionKind kind) {
+  const GtkFileChooserAction action =
+      kind == FileSelectionKind::Directory ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER
+      : kind == FileSelectionKind::Save    ? GTK_FILE_CHOOSER_ACTION_SAVE
+                                           : GTK_FILE_CHOOSER_ACTION_OPEN;
+  GtkWidget* dialog = gtk_file_chooser_dialog_new("File Selection", parent_window(), action,
+                                                  "Cancel", GTK_RESPONSE_CANCEL, "      OK",
+                                                  GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+  GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+  if (kind == FileSelectionKind::Save) gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
+  if (!path.empty()) {
+    gchar* folder = g_path_get_dirname(path.c_str());
+    if (initial_name) {
+      gtk_file_chooser_set_current_folder(chooser, folder);
+      gtk_file_chooser_set_current_name(chooser, initial_name);
+    } else if (kind == FileSelectionKind::Directory) {
+      gtk_file_chooser_set_current_folder(chooser, path.c_str());
+    } else if (!gtk_file_chooser_set_filename(chooser, path.c_str())) {
+      gtk_file_chooser_set_current_folder(chooser, folder);
+    }
+    g_free(folder);
+  } else if (initial_name) {
+    gtk_file_chooser_set_current_name(chooser, initial_name);
+  }
+  int result = 0;
+  if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    if (gchar* chosen = gtk_file_chooser_get_filename(chooser)) {
+      path = chosen;
+      g_free(chosen);
+      result = ZTR_DIALOG_OK;
+    }
+  }
+  gtk_widget_destroy(dialog);
+  return result;
+}
+
+int GtkFrontend::value_entry(const std::string& prompt, std::string& text) {
+  GtkWidget* dialog = new_dialog(parent_window(), prompt);
+  GtkWidget* area = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+  gtk_box_pack_start(GTK_BOX(area), gtk_label_new("get value"), FALSE, FALSE, 4);
+  GtkWidget* entry = gtk_entry_new();
+  gtk_entry_set_text(GTK_ENTRY(entry), text.c_str());
+  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+  gtk_box_pack_start(GTK_BOX(area), entry, FALSE, FALSE, 4);
+  gtk_dialog_add_button(GTK_DIALOG(dialog), "OK", GTK_RESPONSE_OK);
+  gtk_dialog_add_button(GTK_DIALOG(dialog), "cancel", GTK_RESPONSE_CANCEL);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  gtk_widget_show_all(dialog);
+  gtk_widget_grab_focus(entry);
+  int result = 0;
+  if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK) {
+    text = gtk_entry_get_text(GTK_ENTRY(entry));
+    result = ZTR_DIALOG_OK;
+  }
+  gtk_widget_destroy(dialog);
+  return result;
+}
+
+void GtkFrontend::show_notice(const std::string& title, const std::string& message, int width,
+                              int height) {
+  run_message_dialog(parent_window(), title, message, width, height, false);
+}
+
+int GtkFrontend::confirmation(const std::string& title, const std::string& message, int width,
+                              int height) {
+  return run_message_dialog(parent_window(), title, message, width, height, true) ==
+                 GTK_RESPONSE_OK
+             ? ZTR_CONFIRMATION_OK
+             : 0;
+}
+
+void GtkFrontend::beep() {
+  if (GdkDisplay* display = gdk_display_get_default()) gdk_display_beep(display);
+}
+
+void GtkFrontend::set_message_line(const std::string& text) {
+  if (message_label_) gtk_label_set_text(GTK_LABEL(message_label_), text.c_str());
+}
+
+void GtkFrontend::set_memo_text(const std::string& text) {
+  if (!memo_) return;
+  setting_memo_ = true;
+  gtk_text_buffer_set_text(memo_, text.c_str(), static_cast<gint>(text.size()));
+  setting_memo_ = false;
+}
+
+void GtkFrontend::set_monitor_text(const std::string& text) {
+  if (monitor_) gtk_text_buffer_set_text(monitor_, text.c_str(), static_cast<gint>(text.size()));
+}
+
+int GtkFrontend::current_page() {
+  return notebook_ ? gtk_notebook_get_current_page(GTK_NOTEBOOK(notebook_)) : 0;
+}
+
+void GtkFrontend::set_current_page(int page) {
+  if (notebook_) gtk_notebook_set_current_page(GTK_NOTEBOOK(notebook_), page);
+}
+
+void GtkFrontend::quit_main_loop() {
+  quit_requested_ = true;
+  if (in_main_loop_) gtk_main_quit();
+}
+
+// ---- front end -----------------------------------------------------------------------------
+
+bool GtkFrontend::visual_is_true_color() {
+  GdkScreen* screen = gdk_screen_get_default();
+  if (!screen) return false;
+  GdkVisual* visual = gdk_screen_get_system_visual(screen);
+  if (!visual) return false;
+  const gint depth = gdk_visual_get_depth(visual);
+  return depth == 24 || depth == 32;
+}
+
+GtkWidget* GtkFrontend::build_study_page() {
+  GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+  study_menu_ = build_menu_bar(study_menu_items(), study_accels_, on_menu_command, this);
+  gtk_box_pack_start(GTK_BOX(page), study_menu_.bar, FALSE, FALSE, 0);
+  GtkWidget* list = scrolled(new_object_list());
+  gtk_widget_set_size_request(list, -1, 120);
+  gtk_box_pack_start(GTK_BOX(page), list, FALSE, FALSE, 0);
+  // The panel of the active study's kind goes here once studies exist.
+  GtkWidget* panels = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_box_pack_start(GTK_BOX(page), panels, TRUE, TRUE, 0);
+  GtkWidget* analyze = gtk_button_new_with_label(" Analyze and Display ");
+  gtk_widget_set_size_request(analyze, 200, 36);
+  gtk_widget_set_halign(analyze, GTK_ALIGN_CENTER);
+  gtk_widget_set_sensitive(analyze, FALSE);  // runs a study; none exist in this build
+  gtk_box_pack_start(GTK_BOX(page), analyze, FALSE, FALSE, 4);
+  return page;
+}
+
+GtkWidget* GtkFrontend::build_roi_page() {
+  GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+  roi_menu_ = build_menu_bar(roi_menu_items(), roi_accels_, on_menu_command, this);
+  gtk_box_pack_start(GTK_BOX(page), roi_menu_.bar, FALSE, FALSE, 0);
+  GtkWidget* list = scrolled(new_object_list());
+  gtk_widget_set_size_request(list, -1, 120);
+  gtk_box_pack_start(GTK_BOX(page), list, FALSE, FALSE, 0);
+  GtkWidget* panels = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_box_pack_start(GTK_BOX(page), panels, TRUE, TRUE, 0);
+  return page;
+}
+
+GtkWidget* GtkFrontend::build_utility_page() {
+  GtkWidget* frame = gtk_frame_new(" - Editable Memo - ");
+  GtkWidget* view = gtk_text_view_new();
+  gtk_text_view_set_editable(GTK_TEXT_VIEW(view), TRUE);
+  gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD_CHAR);
+  memo_ = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
+  g_signal_connect(memo_, "changed", G_CALLBACK(on_memo_changed), this);
+  gtk_container_add(GTK_CONTAINER(frame), scrolled(view));
+  return frame;
+}
+
+GtkWidget* GtkFrontend::build_monitor_page() {
+  GtkWidget* frame = gtk_frame_new(nullptr);
+  GtkWidget* view = gtk_text_view_new();
+  gtk_text_view_set_editable(GTK_TEXT_VIEW(view), FALSE);
+  gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), FALSE);
+  monitor_ = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
+  gtk_container_add(GTK_CONTAINER(frame), scrolled(view));
+  return frame;
+}
+
+void GtkFrontend::build_main_window(AppState& state) {
+  state_ = &state;
+  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(window_), "heLiXIA");
+  gtk_window_set_default_size(GTK_WINDOW(window_), 320, 712);
+  g_signal_connect(window_, "delete-event", G_CALLBACK(on_main_window_delete), this);
+
+  main_accels_ = gtk_accel_group_new();
+  study_accels_ = gtk_accel_group_new();
+  roi_accels_ = gtk_accel_group_new();
+  gtk_window_add_accel_group(GTK_WINDOW(window_), main_accels_);
+  gtk_window_add_accel_group(GTK_WINDOW(window_), study_accels_);
+  gtk_window_add_accel_group(GTK_WINDOW(window_), roi_accels_);
+
+  GtkWidget* vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_container_add(GTK_CONTAINER(window_), vbox);
+
+  main_menu_ = build_menu_bar(main_menu_items(), main_accels_, on_menu_command, this);
+  gtk_box_pack_start(GTK_BOX(vbox), main_menu_.bar, FALSE, FALSE, 0);
+
+  notebook_ = gtk_notebook_new();
+  gtk_notebook_set_tab_pos(GTK_NOTEBOOK(notebook_), GTK_POS_TOP);
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), build_study_page(),
+                           gtk_label_new(" Study performer "));
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), build_roi_page(),
+                           gtk_label_new(" ROI editor "));
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), build_utility_page(),
+                           gtk_label_new(" Utility "));
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), build_monitor_page(),
+                           gtk_label_new(" Monitor "));
+  gtk_box_pack_start(GTK_BOX(vbox), notebook_, TRUE, TRUE, 0);
+
+  GtkWidget* message_frame = gtk_frame_new(nullptr);
+  gtk_frame_set_shadow_type(GTK_FRAME(message_frame), GTK_SHADOW_IN);
+  gtk_widget_set_size_request(message_frame, 200, 28);
+  message_label_ = gtk_label_new("(no message)");
+  gtk_label_set_xalign(GTK_LABEL(message_label_), 0.0f);
+  gtk_container_add(GTK_CONTAINER(message_frame), message_label_);
+  gtk_box_pack_start(GTK_BOX(vbox), message_frame, FALSE, FALSE, 0);
+
+  gtk_widget_show_all(window_);
+}
+
+void GtkFrontend::start_timer(int first_period_ms) {
+  timer_source_ = g_timeout_add(static_cast<guint>(first_period_ms), on_timer, this);
+}
+
+void GtkFrontend::create_drawing_context() {
+  // Drawing areas draw with cairo from their own image buffers; nothing shared to create.
+}
+
+void GtkFrontend::run_main_loop(AppState& state) {
+  state_ = &state;
+  if (quit_requested_) return;
+  in_main_loop_ = true;
+  gtk_main();
+  in_main_loop_ = false;
+}
+
+void GtkFrontend::destroy_main_window() {
+  if (timer_source_ != 0) {
+    g_source_remove(timer_source_);
+    timer_source_ = 0;
+  }
+  if (window_) {
+    gtk_widget_destroy(window_);
+    window_ = nullptr;
+    notebook_ = nullptr;
+    message_label_ = nullptr;
+    memo_ = nullptr;
+    monitor_ = nullptr;
+  }
+  for (GtkAccelGroup** group : {&main_accels_, &study_accels_, &roi_accels_}) {
+    if (*group) g_object_unref(*group);
+    *group = nullptr;
+  }
+  state_ = nullptr;
+}
+
+void GtkFrontend::run_command(MenuCommand command) {
+  if (!state_ || !command) return;
+  try {
+    command(*state_, *this);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Err: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "Err: command failed\n");
+  }
+}
+
+void GtkFrontend::memo_changed() {
+  if (setting_memo_ || !state_ || !memo_) return;
+  try {
+    state_->set_data_source_text(text_of(memo_));
+  } catch (...) {
+  }
+}
+
+void GtkFrontend::timer_fired() {
+  timer_source_ = 0;
+  if (state_) {
+    try {
+      timer_tick(*state_, *this);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "Err: %s\n", e.what());
+    } catch (...) {
+    }
+  }
+  timer_source_ = g_timeout_add(ZTR_TIMER_PERIOD_MS, on_timer, this);
+}
+
+int run_helixia_gtk(int argc, char** argv) {
+  try {
+    if (!gtk_init_check(&argc, &argv)) {
+      std::fprintf(stderr, "Err: no display for the user interface\n");
+      return 0;
+    }
+    // Console and dialog numbers are written and read in the C notation ("%f").
+    std::setlocale(LC_NUMERIC, "C");
+    GtkFrontend frontend;
+    return run_helixia(argc, argv, frontend);
+  } catch (...) {
+    return 0;
+  }
+}

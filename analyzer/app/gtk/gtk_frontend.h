@@ -1,0 +1,75 @@
+// The GTK 3 front end of the analyzer: the main window, its menus and pages, the modal
+// dialogs and the timer. The only code of the analyzer that includes GTK.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+#include "analyzer/app/frontend.h"
+#include "analyzer/app/gtk/menu_bar.h"
+
+class GtkFrontend : public Frontend {
+ public:
+  GtkFrontend() = default;
+  ~GtkFrontend() override;
+  GtkFrontend(const GtkFrontend&) = delete;
+  GtkFrontend& operator=(const GtkFrontend&) = delete;
+
+  // Dialogs
+  int file_selection(std::string& path, const char* initial_name,
+                     FileSelectionKind kind) override;
+  int value_entry(const std::string& prompt, std::string& text) override;
+  void show_notice(const std::string& title, const std::string& message, int width,
+                   int height) override;
+  int confirmation(const std::string& title, const std::string& message, int width,
+                   int height) override;
+  void beep() override;
+  void set_message_line(const std::string& text) override;
+  void set_memo_text(const std::string& text) override;
+  void set_monitor_text(const std::string& text) override;
+  int current_page() override;
+  void set_current_page(int page) override;
+  void quit_main_loop() override;
+
+  // Frontend
+  bool visual_is_true_color() override;
+  void build_main_window(AppState& state) override;
+  void start_timer(int first_period_ms) override;
+  void create_drawing_context() override;
+  void run_main_loop(AppState& state) override;
+  void destroy_main_window() override;
+
+  // Runs a menu command with this front end's state; no exception leaves it.
+  void run_command(MenuCommand command);
+  void memo_changed();
+  void timer_fired();
+
+ private:
+  GtkWidget* build_study_page();
+  GtkWidget* build_roi_page();
+  GtkWidget* build_utility_page();
+  GtkWidget* build_monitor_page();
+  GtkWindow* parent_window() const;
+
+  AppState* state_ = nullptr;
+  GtkWidget* window_ = nullptr;
+  GtkWidget* notebook_ = nullptr;
+  GtkWidget* message_label_ = nullptr;
+  GtkTextBuffer* memo_ = nullptr;
+  GtkTextBuffer* monitor_ = nullptr;
+  GtkAccelGroup* main_accels_ = nullptr;
+  GtkAccelGroup* study_accels_ = nullptr;
+  GtkAccelGroup* roi_accels_ = nullptr;
+  BuiltMenuBar main_menu_;
+  BuiltMenuBar study_menu_;
+  BuiltMenuBar roi_menu_;
+  guint timer_source_ = 0;
+  bool setting_memo_ = false;
+  bool in_main_loop_ = false;
+  bool quit_requested_ = false;
+};
+
+// The program: toolkit initialisation, then start-up, main loop and shutdown with the GTK
+// front end. Returns the exit status.
+int run_helixia_gtk(int argc, char** argv);

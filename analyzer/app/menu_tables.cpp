@@ -1,0 +1,178 @@
+// The static item tables of the analyzer's menus.
+#include "analyzer/app/menu_tables.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+constexpr char kAutoUpdateOff[] = "/Setting/ROI 3D object/Auto update/Off";
+
+const MenuItemEntry kMainMenu[] = {
+    {"/File", "", nullptr, 0, "<Branch>"},
+    {"/File/Open work data", "<control>O", nullptr, 0, ""},
+    {"/File/Import/DICOM (directory)", "<control>D", import_dicom_directory_command, 0, ""},
+    {"/File/Import/DTI file (incl. MPG setting)", "<control>K", import_dti_file_command, 0, ""},
+    {"/File/Import/ZANTREVIUM file/Load", "<control>L", load_raw_volume_file_command, 0, ""},
+    {"/File/Import/ZANTREVIUM file/Add", "", add_raw_volume_file_command, 0, ""},
+    {"/File/Import/ZANTREVIUM file/Average", "", average_raw_volume_file_command, 0, ""},
+    {"/File/Import/MPG text file", "<control>M", import_mpg_text_file_command, 0, ""},
+    {"/File/Import/RTNN file", "", nullptr, 0, ""},
+    {"/File/Import/Study object", "", nullptr, 0, ""},
+    {"/File/Import/ROI object", "", nullptr, 0, ""},
+    {"/File/Save work data", "<control>S", nullptr, 0, ""},
+    {"/File/Export/DTI file (incl. MPG setting)", "", export_dti_file_command, 0, ""},
+    {"/File/Export/ZANTREVIUM file", "", export_raw_volume_file_command, 0, ""},
+    {"/File/Export/MPG text file", "", export_mpg_text_file_command, 0, ""},
+    {"/File/Export/RTNN file", "", nullptr, 0, ""},
+    {"/File/Export/Study object", "", nullptr, 0, ""},
+    {"/File/Export/ROI object", "", nullptr, 0, ""},
+    {"/File/Download data from ZANTREVIUM", "", download_from_host_command, 0, ""},
+    {"/File/Quit", "<control>Q", quit_command, 0, ""},
+    {"/Setting", "", nullptr, 0, "<Branch>"},
+    {"/Setting/MPG/Presets/Single So/GE 6 dir b=1000", "", mpg_preset_ge_6_command, 0, ""},
+    {"/Setting/MPG/Presets/Single So/GE 13 dir b=1000", "", mpg_preset_ge_13_command, 0, ""},
+    {"/Setting/MPG/Presets/Jones 30 dir", "", mpg_preset_jones_30_command, 0, ""},
+    {"/Setting/MPG/Manual set/Total DTI channels", "", mpg_total_channels_command, 0, ""},
+    {"/Setting/MPG/Manual set/So (b=0) channels", "", mpg_b0_channels_command, 0, ""},
+    {"/Setting/MPG/Manual set/uniform b value", "", mpg_uniform_b_value_command, 0, ""},
+    {"/Setting/Computation/Threads", "", threads_command, 0, ""},
+    {"/Setting/ROI 3D object/Hide", "F11", nullptr, 0, ""},
+    {"/Setting/ROI 3D object/Show, Update", "F12", nullptr, 0, ""},
+    {kAutoUpdateOff, "", nullptr, 0, "<RadioItem>"},
+    {"/Setting/ROI 3D object/Auto update/On", "", nullptr, 0, kAutoUpdateOff},
+    {"/Special", "", nullptr, 0, "<Branch>"},
+    {"/Special/Realtime analysis ON-OFF", "<control>R", nullptr, 0, ""},
+    {"/Special/Compute standard DTI parameter maps", "", compute_standard_maps_command, 0, ""},
+    {"/Special/Extra maps by Run Time Neural Network ...", "", nullptr, 0, ""},
+    {"/Special/Minimize DTI data", "", minimize_dti_data_command, 0, ""},
+    {"/Special/Voxelize visible tracklines as/Grey volume", "", nullptr, 0, ""},
+    {"/Special/Voxelize visible tracklines as/Color volume", "", nullptr, 0, ""},
+    {"/Special/Voxelize visible tracklines as/Voxelgroup ROI", "", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Channel/First", "F", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Channel/Last", "L", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Channel/Next", "N", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Channel/Previous", "B", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Upload current channel", "<control>U", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Adjust greyscale", "G", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Export ROI to editor", "", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Sphericalmap/Set center Z slice", "", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Sphericalmap/Show guideline/None", "", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Sphericalmap/Show guideline/Z", "", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Sphericalmap/Show guideline/XZ", "", nullptr, 0, ""},
+    {"/_Help", "", nullptr, 0, "<LastBranch>"},
+    {"/_Help/About ...", "", about_command, 0, ""},
+};
+
+const MenuItemEntry kRoiMenu[] = {
+    {"/ROI", "", nullptr, 0, "<Branch>"},
+    {"/ROI/New/Spherical", "", nullptr, 0, ""},
+    {"/ROI/New/sep1", "", nullptr, 0, "<Separator>"},
+    {"/ROI/New/Freehand", "", nullptr, 0, ""},
+    {"/ROI/New/sep2", "", nullptr, 0, "<Separator>"},
+    {"/ROI/New/Voxelgroup", "", nullptr, 0, ""},
+    {"/ROI/Duplicate", "", nullptr, 0, ""},
+    {"/ROI/Delete", "", nullptr, 0, ""},
+    {"/ROI/sep1", "", nullptr, 0, "<Separator>"},
+    {"/ROI/Visibility/Show/All", "", nullptr, 0, ""},
+    {"/ROI/Visibility/Show/Only/Spherical", "", nullptr, 0, ""},
+    {"/ROI/Visibility/Show/Only/Freehand", "", nullptr, 0, ""},
+    {"/ROI/Visibility/Show/Only/Voxelgroup", "", nullptr, 0, ""},
+    {"/ROI/Visibility/Show/Only/Selected", "", nullptr, 0, ""},
+    {"/ROI/Visibility/sep1", "", nullptr, 0, "<Separator>"},
+    {"/ROI/Visibility/Hide/All", "", nullptr, 0, ""},
+    {"/ROI/Visibility/Hide/Only/Spherical", "", nullptr, 0, ""},
+    {"/ROI/Visibility/Hide/Only/Freehand", "", nullptr, 0, ""},
+    {"/ROI/Visibility/Hide/Only/Voxelgroup", "", nullptr, 0, ""},
+    {"/ROI/Visibility/Hide/Only/Selected", "", nullptr, 0, ""},
+    {"/ROI/Visibility/sep2", "", nullptr, 0, "<Separator>"},
+    {"/ROI/Visibility/Invert", "", nullptr, 0, ""},
+    {"/ROI/sep2", "", nullptr, 0, "<Separator>"},
+    {"/ROI/Status/Force locked", "", nullptr, 0, ""},
+    {"/ROI/Status/Force unlocked", "", nullptr, 0, ""},
+    {"/ROI/sep3", "", nullptr, 0, "<Separator>"},
+    {"/ROI/Special/Masking voxelgroup/Erase inside box VOI", "", nullptr, 0, ""},
+    {"/ROI/Special/Masking voxelgroup/Erase outside box VOI", "", nullptr, 0, ""},
+    {"/ROI/Special/sep1", "", nullptr, 0, "<Separator>"},
+    {"/ROI/Special/Convert visible ROIs to volumedata", "", nullptr, 0, ""},
+};
+
+const MenuItemEntry kStudyMenu[] = {
+    {"/Study", "", nullptr, 0, "<Branch>"},
+    {"/Study/New/Fiber tracking", "", nullptr, 0, ""},
+    {"/Study/New/Diffusion profile", "", nullptr, 0, ""},
+    {"/Study/New/Voxel statistics", "", nullptr, 0, ""},
+    {"/Study/Duplicate", "", nullptr, 0, ""},
+    {"/Study/Delete", "", nullptr, 0, ""},
+    {"/Study/Special/Analyze and dump result", "", nullptr, 0, ""},
+    {"/Study/Special/Analyze all studies", "", nullptr, 0, ""},
+    {"/Study/Special/Analyze all studies but done", "", nullptr, 0, ""},
+    {"/Study/Visibility/Show/All", "", nullptr, 0, ""},
+    {"/Study/Visibility/Show/Only/Fiber tracking", "", nullptr, 0, ""},
+    {"/Study/Visibility/Show/Only/Diffusion profile", "", nullptr, 0, ""},
+    {"/Study/Visibility/Show/Only/Voxel statistics", "", nullptr, 0, ""},
+    {"/Study/Visibility/Show/Only/Selected", "", nullptr, 0, ""},
+    {"/Study/Visibility/Hide/All", "", nullptr, 0, ""},
+    {"/Study/Visibility/Hide/Only/Fiber tracking", "", nullptr, 0, ""},
+    {"/Study/Visibility/Hide/Only/Diffusion profile", "", nullptr, 0, ""},
+    {"/Study/Visibility/Hide/Only/Voxel statistics", "", nullptr, 0, ""},
+    {"/Study/Visibility/Hide/Only/Selected", "", nullptr, 0, ""},
+    {"/Study/Visibility/Invert", "", nullptr, 0, ""},
+    {"/Study/Preset labels/L. Pyramidal Tract", "", nullptr, 0, ""},
+    {"/Study/Preset labels/R. Pyramidal Tract", "", nullptr, 0, ""},
+    {"/Study/Preset labels/Corpse Callosum", "", nullptr, 0, ""},
+    {"/Study/Summary string/Record current", "", nullptr, 0, ""},
+    {"/Study/Summary string/Restore", "", nullptr, 0, ""},
+};
+
+#define ZTR_ORIENTATION_BRANCH(label)                  \
+  {"/" label, "", nullptr, 0, "<Branch>"},             \
+      {"/" label "/Axial", "", nullptr, 0, ""},        \
+      {"/" label "/Sagittal", "", nullptr, 0, ""},     \
+      {"/" label "/Coronal", "", nullptr, 0, ""},      \
+      {"/" label "/sep1", "", nullptr, 0, "<Separator>"}, \
+      {"/" label "/Oblique", "", nullptr, 0, ""},      \
+      {"/" label "/sep2", "", nullptr, 0, "<Separator>"}, \
+      {"/" label "/Spherical", "", nullptr, 0, ""}
+
+const MenuItemEntry kOrientationMenu[] = {
+    ZTR_ORIENTATION_BRANCH(" Axial  "),  ZTR_ORIENTATION_BRANCH("Sagittal "),
+    ZTR_ORIENTATION_BRANCH("Oblique  "), ZTR_ORIENTATION_BRANCH("Coronal "),
+    ZTR_ORIENTATION_BRANCH("Spherical"),
+};
+
+#undef ZTR_ORIENTATION_BRANCH
+
+}  // namespace
+
+std::span<const MenuItemEntry> main_menu_items() { return kMainMenu; }
+std::span<const MenuItemEntry> roi_menu_items() { return kRoiMenu; }
+std::span<const MenuItemEntry> study_menu_items() { return kStudyMenu; }
+std::span<const MenuItemEntry> orientation_menu_items() { return kOrientationMenu; }
+
+bool is_branch(const MenuItemEntry& entry) {
+  return std::strcmp(entry.kind, "<Branch>") == 0 || std::strcmp(entry.kind, "<LastBranch>") == 0;
+}
+
+bool is_separator(const MenuItemEntry& entry) {
+  return std::strcmp(entry.kind, "<Separator>") == 0;
+}
+
+bool is_radio_item(const MenuItemEntry& entry) {
+  return std::strcmp(entry.kind, "<RadioItem>") == 0 || entry.kind[0] == '/';
+}
+
+bool is_command_item(const MenuItemEntry& entry) {
+  return entry.kind[0] == '\0' || is_radio_item(entry);
+}
+
+std::string_view menu_parent_path(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos || slash == 0) return {};
+  return path.substr(0, slash);
+}
+
+std::string_view menu_label(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
