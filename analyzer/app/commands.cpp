@@ -7,6 +7,7 @@
 #include "analyzer/app/session.h"
 #include "analyzer/app/text_format.h"
 #include "analyzer/dti/maps.h"
+#include "analyzer/dti/minimize.h"
 #include "analyzer/dti/mpg_setting.h"
 #include "analyzer/io/dicom_import.h"
 #include "analyzer/io/raw_volume_file.h"
@@ -265,10 +266,8 @@ void compute_standard_maps_command(AppState& state, Dialogs& dialogs) {
 void minimize_dti_data_command(AppState& state, Dialogs& dialogs) {
   DiffusionTensorImageData* data = require_dti(state, dialogs);
   if (!data) return;
-#if ZTR_HAVE_MINIMIZE
   minimize_dti_data(data, 4);
   ZTRdti_PrintMPGSetting(data);
-#endif
 }
 
 // ---- Help --------------------------------------------------------------------------------

@@ -288,6 +288,8 @@ void GtkFrontend::build_main_window(AppState& state) {
 
   notebook_ = gtk_notebook_new();
   gtk_notebook_set_tab_pos(GTK_NOTEBOOK(notebook_), GTK_POS_TOP);
+  // The theme's font is wider than the original one; scrolling tabs keep the window 320 wide.
+  gtk_notebook_set_scrollable(GTK_NOTEBOOK(notebook_), TRUE);
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), build_study_page(),
                            gtk_label_new(" Study performer "));
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), build_roi_page(),

@@ -429,3 +429,27 @@ TEST_F(CommandTest, AboutShowsItsOwnTitleAndSize) {
   EXPECT_EQ(about.height, 240);
   EXPECT_NE(about.text.find("heLiXIA"), std::string::npos);
 }
+
+// ---- Minimize -----------------------------------------------------------------------------
+
+TEST(MinimizeCommand, LeavesSevenChannelsInTheSharedRecordAndReportsTheSetting) {
+  AppState state;
+  ScriptedDialogs dialogs;
+  VolumePtr volume = make_volume(4, 3, 2, 9);
+  fill_int16(volume.get(), [](int c, int64_t i) { return c == 0 ? 1000 + i : 600 - 10 * c; });
+  {
+    StderrCapture quiet;
+    load_into_state(state, std::move(volume));
+  }
+  RawVolumeData* const shared = state.volume.get();
+  StderrCapture console;
+  minimize_dti_data_command(state, dialogs);
+  const std::string text = console.finish();
+  ASSERT_EQ(state.volume.get(), shared);
+  EXPECT_EQ(state.dti->volume, shared);
+  ASSERT_EQ(shared->header->channels, 7);
+  for (int i = 0; i < 24; ++i) EXPECT_EQ(ZTR_ChannelData<int16_t>(shared, 0)[i], 1000 + i);
+  EXPECT_TRUE(state.dti_ready());
+  EXPECT_NE(text.find(" Total channels: 7\n"), std::string::npos) << text;
+  EXPECT_EQ(dialogs.count("notice"), 0);
+}

@@ -1,0 +1,152 @@
+#!/bin/bash
+# heLiXIA in a real window (run under a virtual X display): the host serves a phantom and
+# starts the analyzer, the start-up notices are answered, "Compute standard DTI parameter
+# maps" is chosen from the Special menu with the keyboard, the host receives the four maps,
+# Quit ends the analyzer and no board is left. Screenshots go to the artifacts folder.
+# usage: helixia_gui_test.sh ZTRHOST HELIXIA ZTRPHANTOM ARTIFACTS_DIR
+set -u
+ztrhost=$1 helixia=$2 phantom=$3 artifacts=$4
+mkdir -p "$artifacts"
+work=$(mktemp -d /tmp/helixia_gui.XXXXXX)
+client=$(( 6000 + $$ % 3000 ))
+tag=$(printf '(%04d)' "$client")
+host_pid=
+
+cleanup() {
+  exec 3>&- 2>/dev/null
+  if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
+    kill "$host_pid" 2>/dev/null
+    wait "$host_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- host and analyzer console:" >&2
+  cat "$work/host.log" >&2 2>/dev/null
+  exit 1
+}
+
+# Prints the ID of the first visible window whose name matches, waiting up to $2 seconds.
+wait_window() {
+  local i id
+  for ((i = 0; i < $2 * 10; i++)); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Focuses a window and presses keys in it.
+press() {
+  local window=$1
+  shift
+  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+  sleep 0.2
+  xdotool key --clearmodifiers "$@"
+}
+
+# Asks the host to write its state to $1 and waits until the summary is there.
+host_snapshot() {
+  rm -rf "$1"
+  echo "save $1" >&3
+  local i
+  for ((i = 0; i < 50; i++)); do
+    [ -s "$1/summary.json" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# ---- a start without a host ends with status 0 after trying to connect -----------------
+"$helixia" $((client + 1)) > "$work/nohost.log" 2>&1
+status=$?
+[ "$status" -eq 0 ] || fail "without a host the analyzer ended with status $status"
+grep -q '^IPC NOT available (IPC Client initialization failure)$' "$work/nohost.log" ||
+  fail "no 'IPC NOT available' line without a host"
+grep -q '>> Establishing connection ... ' "$work/nohost.log" || fail "no connection attempt"
+
+# ---- the host serves a phantom and starts the analyzer ----------------------------------
+"$phantom" --out "$work/phantom" --size 32 32 12 --directions 6 > "$work/phantom.log" 2>&1 ||
+  fail "phantom: $(cat "$work/phantom.log")"
+mkfifo "$work/host_in"
+"$ztrhost" serve --client "$client" --input "$work/phantom/dwi.raw" --output "$work/out" \
+  --stay -- "$helixia" < "$work/host_in" > "$work/host.log" 2>&1 &
+host_pid=$!
+exec 3> "$work/host_in"
+
+main=$(wait_window '^heLiXIA$' 60) || fail "the main window did not appear"
+geometry=$(xdotool getwindowgeometry "$main")
+echo "$geometry"
+echo "$geometry" | grep -q 'Geometry: 320x712' || fail "main window is not 320x712: $geometry"
+
+# The DWI data notice and the RTNN notice, each answered with Return.
+notices=0
+for ((n = 0; n < 5; n++)); do
+  notice=$(wait_window '^Important Notice$' 8) || break
+  notices=$((notices + 1))
+  [ "$notices" -eq 1 ] && import -window root "$artifacts/helixia-dwi-notice.png"
+  press "$notice" Return
+  for ((i = 0; i < 50; i++)); do
+    xdotool search --onlyvisible --name '^Important Notice$' > /dev/null 2>&1 || break
+    sleep 0.1
+  done
+done
+[ "$notices" -eq 2 ] || fail "expected 2 start-up notices, answered $notices"
+grep -q 'IPC available (IPC Client initialization succeeded)' "$work/host.log" ||
+  fail "the analyzer did not report IPC"
+grep -q 'RTNN not available' "$work/host.log" || fail "no RTNN line"
+
+sleep 1
+import -window "$main" "$artifacts/helixia-main.png" || fail "screenshot"
+
+# ---- Special > Compute standard DTI parameter maps, by keyboard --------------------------
+# F10 opens File; Left wraps to the right-aligned Help, Left again opens Special, whose first
+# selectable item is the computation.
+press "$main" F10
+sleep 0.4
+xdotool key Left
+sleep 0.4
+xdotool key Left
+sleep 0.6
+import -window root "$artifacts/helixia-special-menu.png"
+xdotool key Return
+
+computed=no
+for ((i = 0; i < 60; i++)); do
+  sleep 1
+  host_snapshot "$work/snap" || continue
+  if grep -q '"channels": 11' "$work/snap/summary.json"; then computed=yes; break; fi
+done
+[ "$computed" = yes ] || fail "the host did not receive the four maps"
+grep -q '"types": \[3, 3, 3, 3, 3, 3, 3, 4, 3, 3, 3\]' "$work/snap/summary.json" ||
+  fail "unexpected channel types: $(grep '"volume"' "$work/snap/summary.json")"
+grep -q 'Transferring 4 CCs to ZANTREVIUM...' "$work/host.log" || fail "no transfer line"
+grep -q '^Done.$' "$work/host.log" || fail "no Done line"
+
+# ---- Quit (confirmed) ends the analyzer ---------------------------------------------------
+press "$main" ctrl+q
+confirmation=$(wait_window '^Important Notice$' 10) || fail "no quit confirmation"
+press "$confirmation" Return
+exited=no
+for ((i = 0; i < 100; i++)); do
+  sleep 0.2
+  host_snapshot "$work/snap" || continue
+  if grep -q '"plugin_exit": "exit 0"' "$work/snap/summary.json"; then exited=yes; break; fi
+done
+[ "$exited" = yes ] || fail "the analyzer did not end with status 0"
+grep -q 'Requesting removal of Object ' "$work/host.log" || fail "no removal request"
+
+echo quit >&3
+exec 3>&-
+wait "$host_pid"
+host_status=$?
+host_pid=
+[ "$host_status" -eq 0 ] || fail "host ended with status $host_status"
+grep -q '"object_groups": \[\]' "$work/out/summary.json" || fail "host objects left behind"
+if ls /dev/shm 2>/dev/null | grep -F "$tag"; then fail "boards left behind"; fi
+cp "$work/host.log" "$artifacts/helixia-console.log"
+echo "PASS"

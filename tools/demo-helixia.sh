@@ -1,0 +1,64 @@
+#!/bin/bash
+# Opens heLiXIA on a diffusion phantom served by the host stand-in.
+# With a display the analyzer stays open until you quit it (File > Quit); without one the
+# script runs itself under a virtual display, answers the start-up notices, saves a
+# screenshot of the main window and quits.
+# usage: tools/demo-helixia.sh [BUILD_DIR]   (default: build)
+set -u
+build=$(cd "${1:-build}" && pwd) || { echo "no build folder ${1:-build}" >&2; exit 1; }
+bin=$build/bin
+for program in ztrhost heLiXIA ztrphantom; do
+  [ -x "$bin/$program" ] || { echo "missing $bin/$program (build first)" >&2; exit 1; }
+done
+
+if [ -z "${DISPLAY:-}" ]; then
+  command -v xvfb-run > /dev/null || { echo "no DISPLAY and no xvfb-run" >&2; exit 1; }
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$build" --headless
+fi
+headless=no
+[ "${2:-}" = "--headless" ] && headless=yes
+
+demo=$build/demo-helixia
+artifacts=$build/test-artifacts
+mkdir -p "$demo" "$artifacts"
+"$bin/ztrphantom" --out "$demo/phantom" --size 64 64 24 --directions 30 --noise 20 > /dev/null ||
+  { echo "phantom failed" >&2; exit 1; }
+echo "phantom: $demo/phantom/dwi.raw (64 x 64 x 24, 1 b=0 + 30 directions)"
+echo "Hint: File > Import > MPG text file: $demo/phantom/dwi.mpg sets the phantom's directions."
+
+client=$(( 7000 + $$ % 2000 ))
+if [ "$headless" = no ]; then
+  echo "heLiXIA opens; host output goes to $demo/host_output when you quit."
+  exec "$bin/ztrhost" serve --client "$client" --input "$demo/phantom/dwi.raw" \
+    --output "$demo/host_output" -- "$bin/heLiXIA"
+fi
+
+# Headless: drive the window with xdotool.
+"$bin/ztrhost" serve --client "$client" --input "$demo/phantom/dwi.raw" \
+  --output "$demo/host_output" -- "$bin/heLiXIA" > "$demo/console.log" 2>&1 &
+host_pid=$!
+find_window() {
+  local i id
+  for ((i = 0; i < $2 * 10; i++)); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+answer() {
+  xdotool windowfocus --sync "$1" 2>/dev/null
+  sleep 0.2
+  xdotool key --clearmodifiers "${@:2}"
+}
+main=$(find_window '^heLiXIA$' 60) || { echo "no window" >&2; kill "$host_pid"; exit 1; }
+while notice=$(find_window '^Important Notice$' 5); do
+  answer "$notice" Return
+  sleep 0.5
+done
+sleep 1
+import -window "$main" "$artifacts/helixia-demo.png" && echo "screenshot: $artifacts/helixia-demo.png"
+answer "$main" ctrl+q
+if confirmation=$(find_window '^Important Notice$' 10); then answer "$confirmation" Return; fi
+wait "$host_pid"
+echo "console: $demo/console.log; host output: $demo/host_output"
