@@ -1,0 +1,147 @@
+// The host side of the board protocol: creates the broadcaster, message and request boards
+// of one client number, publishes the host's state and answers the client's requests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sdk/ipc/object_group.h"
+#include "sdk/ipc/shared_memory.h"
+#include "sdk/volume/raw_volume.h"
+
+namespace ztr::host {
+
+struct GroupDeleter {
+  void operator()(ZTR_OBJECT_GROUP* group) const { ZTR_DeleteObjectGroup(group); }
+};
+using GroupPtr = std::unique_ptr<ZTR_OBJECT_GROUP, GroupDeleter>;
+
+// Everything the host holds and records while it serves.
+struct HostState {
+  VolumePtr volume;
+  float voxel_size = 1.0f;
+  float cursor[3] = {0, 0, 0};
+  int32_t box_origin[3] = {0, 0, 0};
+  int32_t box_size[3] = {1, 1, 1};
+  std::map<int32_t, GroupPtr> groups;  // by host object group ID
+  int32_t next_group_id = 1;
+  bool locked = false;
+
+  // What the client asked for, in order.
+  std::map<int32_t, int> answered;  // request type -> times it took effect
+  std::vector<float> voxel_size_requests;
+  std::vector<std::array<float, 3>> cursor_requests;
+  std::vector<std::array<int32_t, 6>> box_requests;
+  std::vector<std::string> refusals;  // one line each
+  // Sizes of the data boards read from the client: (request type, bytes).
+  std::vector<std::pair<int32_t, int64_t>> data_boards_read;
+};
+
+// One decoded request board.
+struct Request {
+  int32_t type = 0;
+  std::string client_id;
+  uint8_t parameters[464] = {};
+
+  int32_t word(int i) const;
+  float float_word(int i) const;
+  // The bytes that make two writes the same request: type, ID and the parameter words the
+  // type uses (unused parameter bytes are ignored).
+  std::string key() const;
+};
+
+class HostServer {
+ public:
+  // Creates the three boards of `client_number` (removing stale ones) and publishes the
+  // state. valid() is false when a board cannot be created; nothing is left behind then.
+  HostServer(int32_t client_number, HostState state);
+  ~HostServer();  // removes every board of this client number, the data board included
+  HostServer(const HostServer&) = delete;
+  HostServer& operator=(const HostServer&) = delete;
+
+  bool valid() const { return valid_; }
+  int32_t client_number() const { return client_number_; }
+
+  // Reads the request board once and acts on what it finds; also posts a pending second
+  // message when its time has come. Returns true when something happened.
+  bool poll();
+
+  // Re-publishes the broadcaster board (after the state was changed from outside).
+  void publish();
+  // Replaces the volume now, or when the current lock is released. Takes ownership.
+  void replace_volume(VolumePtr volume);
+
+  HostState& state() { return state_; }
+  const HostState& state() const { return state_; }
+
+  // How long a second message (66 after an acceptance) waits for the client to stop
+  // rewriting its request; a client that still rewrites gets the acceptance again.
+  void set_follow_up_quiet(std::chrono::microseconds quiet) { quiet_ = quiet; }
+  // How long a new request must read the same before the host acts on it.
+  void set_settle_time(std::chrono::microseconds settle) { settle_ = settle; }
+
+  // Removes the client's boards; the destructor does this too. Idempotent.
+  void remove_boards();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  Request read_request() const;
+  void handle(const Request& request);
+  bool accept_from(const Request& request);
+  void refuse(const Request& request, const std::string& reason);
+  void post(int32_t type, int32_t accepted, const void* parameters, size_t parameter_bytes,
+            const char* text);
+  void post_accepted(int32_t type) { post(22, type, nullptr, 0, "accepted"); }
+  int32_t posted_type() const;
+  int32_t posted_accepted() const;
+  bool clear_request_type(int32_t expected);
+  void count(int32_t type) { ++state_.answered[type]; }
+
+  void upload_volume(const Request& request);  // 221
+  bool take_volume(const Request& request);  // 222
+  bool take_channel(const Request& request); // 236
+  bool take_group(const Request& request);   // 512
+
+  int32_t client_number_;
+  HostState state_;
+  bool valid_ = false;
+  bool removed_ = false;
+  int32_t status_ = 0;
+  std::string connected_id_;
+  VolumePtr pending_volume_;
+
+  ipc::SharedMemory broadcaster_, message_, request_, data_;
+  ipc::SharedMemoryView broadcaster_view_, message_view_, request_view_;
+  std::string data_board_name_;
+
+  // De-duplication: the last request acted on, whether it was refused, and for requests
+  // answered by two messages the identity of the data board that was read.
+  std::string last_key_;
+  int32_t last_type_ = 0;
+  bool last_refused_ = false;
+  bool have_last_ = false;
+  dev_t last_board_dev_ = 0;
+  ino_t last_board_ino_ = 0;
+  // A request seen but not yet settled.
+  std::string settling_key_;
+  Clock::time_point settling_since_;
+
+  struct FollowUp {
+    bool active = false;
+    bool posted = false;
+    int32_t message = 0;
+    Clock::time_point due;
+  } follow_up_;
+  std::chrono::microseconds quiet_{3000};
+  std::chrono::microseconds settle_{200};
+};
+
+}  // namespace ztr::host
