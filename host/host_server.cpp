@@ -198,7 +198,7 @@ void HostServer::post(int32_t type, int32_t accepted, const void* parameters,
 
 bool HostServer::clear_request_type(int32_t expected) {
   int32_t value = expected;
-  return __atomic_compare_exchange_n(reinterpret_cast<int32_t*>(request_view_.data() + ZTRipc_RB_TYPE),
+  return request_cleared_ = __atomic_compare_exchange_n(reinterpret_cast<int32_t*>(request_view_.data() + ZTRipc_RB_TYPE),
                                      &value, ZTRipc_NO_VALUE, false, __ATOMIC_ACQ_REL,
                                      __ATOMIC_ACQUIRE);
 }
@@ -268,7 +268,11 @@ bool HostServer::poll() {
       last_type_ = r.type;
       last_refused_ = false;
       have_last_ = true;
+      request_cleared_ = false;
       handle(r);
+      // Requests answered by their own message are taken off the board before the answer
+      // and written once: if one shows up again, the client wrote it again.
+      if (request_cleared_ && !follow_up_.active) have_last_ = false;
       acted = true;
     }
   }

@@ -128,6 +128,7 @@ class HostServer {
   int32_t last_type_ = 0;
   bool last_refused_ = false;
   bool have_last_ = false;
+  bool request_cleared_ = false;  // the request being handled was taken off the board
   dev_t last_board_dev_ = 0;
   ino_t last_board_ino_ = 0;
   // A request seen but not yet settled.
