@@ -27,7 +27,11 @@ void say_verbose(const char* text) {
   if (session().verbose) std::fputs(text, stderr);
 }
 
-void poll_pause() { sched_yield(); }
+// Rounds stay busy polls; every 256th round gives the processor away once so that a host
+// sharing the core gets to answer. The limit remains a count of rounds.
+void poll_pause(int32_t round) {
+  if ((round & 255) == 255) sched_yield();
+}
 
 namespace {
 
@@ -212,7 +216,7 @@ int ZTRipc_SendConnectionRequest() {
   }
   for (int32_t round = 0; round < s.poll_limit; ++round) {
     if (connected_to_me()) return 0;
-    poll_pause();
+    poll_pause(round);
   }
   ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_DISCONNECTION, true);
   return -1;
@@ -220,11 +224,14 @@ int ZTRipc_SendConnectionRequest() {
 
 int ZTRipc_SendDisconnectionRequest() {
   Session& s = session();
-  if (server_free()) return 0;
+  const ServerState state = read_server_state();
+  if (state.status == ZTRipc_SERVER_FREE) return 0;
+  // Another client's session is not ours to end, and its request must not be overwritten.
+  if (state.status == ZTRipc_SERVER_SERVING && !is_connected_to_me(state)) return -1;
   if (write_request(ZTRipc_REQUEST_TYPE_DISCONNECTION, false) != 0) return -1;
   for (int32_t round = 0; round < s.poll_limit; ++round) {
     if (server_free()) return 0;
-    poll_pause();
+    poll_pause(round);
   }
   return -1;
 }
@@ -240,7 +247,7 @@ int ZTRipc_SendRequest(int32_t type, bool wait) {
     if (write_request(type, true) != 0) return -1;
     say_verbose("\r");
     if (request_accepted(type)) return 0;
-    poll_pause();
+    poll_pause(round);
   }
   return -1;
 }
@@ -252,7 +259,7 @@ int ZTRipc_WaitForMessage(int32_t type) {
       for (int extra = 0; extra < 50; ++extra) read_message();
       return 0;
     }
-    poll_pause();
+    poll_pause(round);
   }
   return -1;
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "sdk/ipc/board_layout.h"
+#include "sdk/volume/box.h"
 #include "sdk/volume/raw_volume.h"
 
 struct ZTR_OBJECT_GROUP;
@@ -154,6 +155,7 @@ int ZTRipc_RemoveObjectGroup(int32_t id);
 int ZTRipc_SetVoxelSize(float value);
 // Box in voxels: integer origin and size triples. 0 or -1.
 int ZTRipc_SetBox(const int32_t origin[3], const int32_t size[3]);
+int ZTRipc_SetBox(const ZTR_BOX& box);
 // Creates and fills the data board with the group's wire form. 0 or -1.
 int ZTRipc_UploadObjectGroup(const ZTR_OBJECT_GROUP* group);
 

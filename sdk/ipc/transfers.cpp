@@ -163,3 +163,5 @@ int ZTRipc_SetBox(const int32_t origin[3], const int32_t size[3]) {
   }
   return ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_SET_BOX, true) == 0 ? 0 : -1;
 }
+
+int ZTRipc_SetBox(const ZTR_BOX& box) { return ZTRipc_SetBox(box.origin, box.size); }
