@@ -1,7 +1,8 @@
 // Rank filters over a kernel neighbourhood with a mirrored border and z-slab worker threads.
 //
 // Only the channel being filtered is padded, into a private buffer, so the volume keeps its
-// size throughout. Ranks between the extremes run on dense value codes with a histogram
+// size throughout. Ranks between the extremes run on dense value codes: small kernels through
+// a compare-exchange network over strips of voxels, larger ones with a histogram
 // that slides along x (per step only the kernel points entering and leaving each row run of
 // the kernel are updated); channels with too many distinct values for 16-bit codes fall back
 // to gathering order keys and selecting. The extremes compare in the channel's own type.
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "plugins/median/mirror_padding.h"
+#include "plugins/median/selection_network.h"
 #include "plugins/median/sliding_histogram.h"
 #include "plugins/median/value_coding.h"
 
@@ -186,6 +188,67 @@ void histogram_slab(const Code* padded, const PaddedShape& s, const std::vector<
   }
 }
 
+// Lane values of a code: 8-bit codes as they are, 16-bit codes shifted into signed 16 bits
+// so that the baseline instruction set has lane-wise min and max for them.
+template <class Code>
+struct Lanes;
+template <>
+struct Lanes<uint8_t> {
+  using Lane = uint8_t;
+  static Lane of(uint8_t c) { return c; }
+  static uint8_t code(Lane l) { return l; }
+  static constexpr Lane kLargest = 0xFF;
+};
+template <>
+struct Lanes<uint16_t> {
+  using Lane = int16_t;
+  static Lane of(uint16_t c) { return static_cast<Lane>(c ^ 0x8000u); }
+  static uint16_t code(Lane l) { return static_cast<uint16_t>(uint16_t(l) ^ 0x8000u); }
+  static constexpr Lane kLargest = 0x7FFF;
+};
+
+// Two different wires: the restrict qualifiers let the lane loop become vector min/max.
+template <class Lane, int64_t kStrip>
+inline void compare_exchange(Lane* __restrict lo, Lane* __restrict hi) {
+  for (int64_t l = 0; l < kStrip; ++l) {
+    const Lane a = lo[l], b = hi[l];
+    lo[l] = a < b ? a : b;
+    hi[l] = a < b ? b : a;
+  }
+}
+
+template <class Code, class T>
+void network_slab(const Code* padded, const PaddedShape& s, const std::vector<int64_t>& offsets,
+                  const std::vector<Comparator>& network, int width, uint32_t rank,
+                  const T* code_values, T* out, Slab slab) {
+  using L = Lanes<Code>;
+  using Lane = typename L::Lane;
+  constexpr int64_t kStrip = 32;
+  alignas(64) Lane wire[kMaxNetworkInputs][kStrip] = {};
+  const int n = static_cast<int>(offsets.size());
+  for (int i = n; i < width; ++i)
+    for (int64_t l = 0; l < kStrip; ++l) wire[i][l] = L::kLargest;
+  for (int64_t k = slab.z0; k < slab.z0 + slab.nz; ++k) {
+    for (int64_t j = 0; j < s.y; ++j) {
+      const Code* base = padded + s.index(0, j, k);
+      T* o = out + s.x * (j + s.y * k);
+      for (int64_t x0 = 0; x0 < s.x; x0 += kStrip) {
+        const int64_t w = std::min(kStrip, s.x - x0);
+        for (int i = 0; i < n; ++i) {
+          const Code* src = base + x0 + offsets[i];
+          if (w == kStrip) {
+            for (int64_t l = 0; l < kStrip; ++l) wire[i][l] = L::of(src[l]);
+          } else {
+            for (int64_t l = 0; l < w; ++l) wire[i][l] = L::of(src[l]);
+          }
+        }
+        for (const Comparator& c : network) compare_exchange<Lane, kStrip>(wire[c.low], wire[c.high]);
+        for (int64_t l = 0; l < w; ++l) o[x0 + l] = code_values[L::code(wire[rank][l])];
+      }
+    }
+  }
+}
+
 template <class T>
 void select_slab(const uint32_t* padded, const PaddedShape& s, const std::vector<int64_t>& offsets,
                  uint32_t rank, T* out, Slab slab, std::vector<uint32_t>& buffer) {
@@ -251,8 +314,17 @@ bool filter_coded(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint3
   pad_mirrored(src, s, padded.get(), [&](T v) { return static_cast<Code>(code_of(v)); });
   std::vector<T> code_values(values.size());
   for (size_t c = 0; c < values.size(); ++c) code_values[c] = from_float<T>(values[c]);
-  const std::vector<Run> runs = kernel_runs(k, s);
   const std::vector<Slab> slabs = split_slices(s.z, threads);
+  if (k.points.count <= kMaxNetworkInputs) {
+    const std::vector<int64_t> offsets = linear_offsets(k, s);
+    const std::vector<Comparator> network = rank_network(k.points.count, static_cast<int>(rank));
+    const int width = network_width(k.points.count);
+    return run_workers(slabs.size(), [&](size_t t) {
+      network_slab<Code, T>(padded.get(), s, offsets, network, width, rank, code_values.data(),
+                            out, slabs[t]);
+    });
+  }
+  const std::vector<Run> runs = kernel_runs(k, s);
   std::vector<std::unique_ptr<SlidingHistogram>> histograms;
   if (!make_histograms(slabs, values.size(), histograms)) return false;
   return run_workers(slabs.size(), [&](size_t t) {

@@ -65,6 +65,20 @@ TYPED_TEST(RankFilterTyped, EveryRankEqualsTheReference) {
   }
 }
 
+TYPED_TEST(RankFilterTyped, RanksOfALargeKernelEqualTheReference) {
+  using T = TypeParam;
+  std::mt19937 rng(21);
+  KernelPtr k(ZTR_NewSphericalKernel(2.5f));  // 81 points
+  ASSERT_TRUE(k);
+  const auto in = random_values<T>(9 * 7 * 5, rng);
+  for (int32_t rank : {1, 20, 60, 79}) {
+    VolumePtr v = make_volume(9, 7, 5, in);
+    ZTR_RankFilter_MT(v.get(), 0, k.get(), rank, 4);
+    EXPECT_TRUE(same_values(channel_values<T>(v.get(), 0), reference_rank(in, 9, 7, 5, *k, rank)))
+        << "rank " << rank;
+  }
+}
+
 TYPED_TEST(RankFilterTyped, MinimumAndMaximumCompareInTheChannelsOwnType) {
   using T = TypeParam;
   std::mt19937 rng(7);

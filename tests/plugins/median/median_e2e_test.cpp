@@ -1,0 +1,222 @@
+// fKORVANsieve as a real process: served by the host stand-in, which hands it a volume file
+// and writes back what the plug-in returned; and started alone, with no host to talk to.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/plugins/median/median_reference.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace median_test;
+
+struct RunResult {
+  bool finished = false;
+  int status = -1;
+  std::string err;
+};
+
+// Runs argv with standard output and error sent to files; kills it after the deadline.
+RunResult run_program(const std::vector<std::string>& args, const fs::path& work,
+                      std::chrono::seconds deadline) {
+  RunResult result;
+  const fs::path err_path = work / "stderr.txt";
+  const fs::path out_path = work / "stdout.txt";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return result;
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  for (;;) {
+    if (waitpid(pid, &result.status, WNOHANG) == pid) {
+      result.finished = true;
+      break;
+    }
+    if (std::chrono::steady_clock::now() > end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &result.status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::ifstream in(err_path, std::ios::binary);
+  result.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return result;
+}
+
+// A scratch folder removed when the test ends, pass or fail.
+struct ScratchDir {
+  fs::path path;
+  explicit ScratchDir(const std::string& name) {
+    path = fs::temp_directory_path() / ("ztr_median_" + name + "_" + std::to_string(getpid()));
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
+void write_raw_volume_file(const fs::path& path, const RawVolumeData* v) {
+  const VolumeHeader& h = *v->header;
+  std::ofstream out(path, std::ios::binary);
+  out << "# ZANTREVIUM raw format file with header\n"
+      << h.x << ' ' << h.y << ' ' << h.z << ' ' << h.channels << '\n';
+  for (int c = 0; c < h.channels; ++c) out << v->types[c] << ' ';
+  out << '\n';
+  for (int c = 0; c < h.channels; ++c) out << v->attributes[c] << ' ';
+  size_t total = 0;
+  for (int c = 0; c < h.channels; ++c) total += ZTR_GetChannelBytes(v, c);
+  out << '\n' << total << " uncompressed\n";
+  for (int c = 0; c < h.channels; ++c)
+    out.write(static_cast<const char*>(v->data[c]), std::streamsize(ZTR_GetChannelBytes(v, c)));
+}
+
+// Reads a raw volume file back: the header's numbers, then the last `size` bytes as data.
+VolumePtr read_raw_volume_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  if (!std::getline(in, magic) || magic != "# ZANTREVIUM raw format file with header") return {};
+  VolumeHeader h{};
+  if (!(in >> h.x >> h.y >> h.z >> h.channels) || h.channels < 1 || h.channels > 16) return {};
+  std::vector<int32_t> types(h.channels), attributes(h.channels);
+  for (auto& t : types) in >> t;
+  for (auto& a : attributes) in >> a;
+  size_t size = 0;
+  std::string word;
+  if (!(in >> size >> word) || word != "uncompressed") return {};
+  VolumePtr v(ZTR_NewRawVolumeData(h, types.data(), attributes.data()));
+  if (!v) return {};
+  const auto length = static_cast<size_t>(fs::file_size(path));
+  if (size > length) return {};
+  in.clear();
+  in.seekg(std::streamoff(length - size));
+  for (int c = 0; c < h.channels; ++c)
+    in.read(static_cast<char*>(v->data[c]), std::streamsize(ZTR_GetChannelBytes(v.get(), c)));
+  return in ? std::move(v) : VolumePtr();
+}
+
+// Client numbers unlikely to meet another test's boards running at the same time.
+int32_t client_number(int n) { return 4000 + (getpid() % 1500) * 4 + n; }
+
+#ifdef ZTR_HOST_PROGRAM
+
+struct Served {
+  RunResult run;
+  VolumePtr output;
+};
+
+Served serve(const RawVolumeData* input, int client, const std::vector<std::string>& plugin,
+             const ScratchDir& dir) {
+  const fs::path in = dir.path / "in.raw";
+  const fs::path out = dir.path / "out";
+  write_raw_volume_file(in, input);
+  std::vector<std::string> args = {ZTR_HOST_PROGRAM,  "serve",  "--client", std::to_string(client),
+                                   "--input", in.string(), "--output", out.string(), "--"};
+  args.insert(args.end(), plugin.begin(), plugin.end());
+  Served s;
+  s.run = run_program(args, dir.path, std::chrono::seconds(120));
+  s.output = read_raw_volume_file(out / "volume.raw");
+  return s;
+}
+
+VolumePtr two_channel_input(std::vector<int16_t>* c0, std::vector<float>* c1) {
+  const VolumeHeader header{13, 11, 7, 2};
+  const int32_t types[2] = {ZTR_TYPE_INT16, ZTR_TYPE_FLOAT32};
+  const int32_t attributes[2] = {0, 0};
+  VolumePtr v(ZTR_NewRawVolumeData(header, types, attributes));
+  std::mt19937 rng(2026);
+  *c0 = random_values<int16_t>(13 * 11 * 7, rng);
+  *c1 = random_values<float>(13 * 11 * 7, rng);
+  std::memcpy(v->data[0], c0->data(), c0->size() * sizeof(int16_t));
+  std::memcpy(v->data[1], c1->data(), c1->size() * sizeof(float));
+  return v;
+}
+
+TEST(MedianPluginServed, ReturnsEveryChannelMedianFilteredAtTheGivenRadius) {
+  ScratchDir dir("radius");
+  std::vector<int16_t> c0;
+  std::vector<float> c1;
+  VolumePtr input = two_channel_input(&c0, &c1);
+  const Served s = serve(input.get(), client_number(0), {ZTR_MEDIAN_PROGRAM, "2.5"}, dir);
+  ASSERT_TRUE(s.run.finished) << s.run.err;
+  EXPECT_TRUE(WIFEXITED(s.run.status) && WEXITSTATUS(s.run.status) == 0) << s.run.err;
+  ASSERT_TRUE(s.output) << s.run.err;
+  ASSERT_EQ(s.output->header->channels, 2);
+  KernelPtr k(ZTR_NewSphericalKernel(2.5f));
+  EXPECT_EQ(channel_values<int16_t>(s.output.get(), 0), reference_rank(c0, 13, 11, 7, *k, 40));
+  EXPECT_TRUE(same_values(channel_values<float>(s.output.get(), 1), reference_rank(c1, 13, 11, 7, *k, 40)));
+  EXPECT_NE(s.run.err.find("\rMedian filtering (r=2.500000) 1/2 done"
+                           "\rMedian filtering (r=2.500000) 2/2 done\n"),
+            std::string::npos)
+      << s.run.err;
+}
+
+TEST(MedianPluginServed, WithoutRadiusUsesTheSevenPointKernel) {
+  ScratchDir dir("default");
+  std::vector<int16_t> c0;
+  std::vector<float> c1;
+  VolumePtr input = two_channel_input(&c0, &c1);
+  const Served s = serve(input.get(), client_number(1), {ZTR_MEDIAN_PROGRAM}, dir);
+  ASSERT_TRUE(s.output) << s.run.err;
+  KernelPtr k(ZTR_NewSphericalKernel(1.0f));
+  EXPECT_EQ(channel_values<int16_t>(s.output.get(), 0), reference_rank(c0, 13, 11, 7, *k, 3));
+  EXPECT_NE(s.run.err.find("\rMedian filtering (r=1.000000) 2/2 done\n"), std::string::npos)
+      << s.run.err;
+}
+
+TEST(MedianPluginServed, RadiusBelowOneSendsTheVolumeBackUnchanged) {
+  ScratchDir dir("small");
+  std::vector<int16_t> c0;
+  std::vector<float> c1;
+  VolumePtr input = two_channel_input(&c0, &c1);
+  const Served s = serve(input.get(), client_number(2), {ZTR_MEDIAN_PROGRAM, "0.5"}, dir);
+  ASSERT_TRUE(s.output) << s.run.err;
+  EXPECT_EQ(channel_values<int16_t>(s.output.get(), 0), c0);
+  EXPECT_TRUE(same_values(channel_values<float>(s.output.get(), 1), c1));
+  const std::string invalid = "ZTR_RankFilter_MT: Invalid kernel(==NULL) error\n";
+  const size_t first = s.run.err.find(invalid);
+  ASSERT_NE(first, std::string::npos) << s.run.err;
+  EXPECT_NE(s.run.err.find(invalid, first + invalid.size()), std::string::npos) << s.run.err;
+}
+
+#endif  // ZTR_HOST_PROGRAM
+
+TEST(MedianPluginAlone, WithoutAHostEndsQuietlyWithStatusZero) {
+  ScratchDir dir("alone");
+  const RunResult r =
+      run_program({ZTR_MEDIAN_PROGRAM, std::to_string(client_number(3)), "2.5"}, dir.path,
+                  std::chrono::seconds(60));
+  ASSERT_TRUE(r.finished);
+  ASSERT_TRUE(WIFEXITED(r.status));
+  EXPECT_EQ(WEXITSTATUS(r.status), 0);
+  EXPECT_EQ(r.err, "");
+}
+
+}  // namespace
