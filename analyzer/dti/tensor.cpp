@@ -13,6 +13,17 @@ namespace {
 
 bool finite(float v) { return std::isfinite(v); }
 
+// Natural logarithms of every positive signed 16-bit value, built once (thread-safe static).
+const double* log_table() {
+  static const std::vector<double> table = [] {
+    std::vector<double> t(32768);
+    t[0] = -HUGE_VAL;
+    for (int v = 1; v < 32768; ++v) t[static_cast<size_t>(v)] = std::log(static_cast<double>(v));
+    return t;
+  }();
+  return table.data();
+}
+
 // Builds the design matrix of the record from the current directions and inverts it
 // unless the cached inverse was built from the same directions.
 bool prepare_inverse(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t) {
@@ -81,10 +92,14 @@ int fit_signals(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t, float s
   const int b0 = data->b0_channels;
   float* y = t->log_signal->element;
   bool finite_y = true;
+  // ln(S / So) = ln S - ln So in double: one logarithm per voxel, the others from a table.
+  const double log_so = std::log(static_cast<double>(so));
+  const double* table = log_table();
   for (int k = 0; k < t->n; ++k) {
-    const float log_ratio =
-        static_cast<float>(std::log(static_cast<double>(t->signals[k]) / static_cast<double>(so)));
-    y[k] = -log_ratio / data->b_value[b0 + k];
+    const int16_t s = t->signals[k];
+    const double log_ratio = s > 0 ? table[s] - log_so
+                                   : std::log(static_cast<double>(s) / static_cast<double>(so));
+    y[k] = -static_cast<float>(log_ratio) / data->b_value[b0 + k];
     finite_y = finite_y && finite(y[k]);
   }
   if (!prepare_inverse(data, t)) {
