@@ -43,23 +43,18 @@ struct SeriesSpec {
   std::string options;
 };
 
-// Writes every series of a test file with one generator run per process (starting Python is
-// the slow part), and gives each test a private copy it may damage.
+// Writes the series of a test file with the generator and gives each test a private copy it
+// may damage. Starting Python is the slow part: when a process runs several tests (the whole
+// executable), every series is written in one run up front; a process that runs one test
+// (as CTest starts them) writes only the series that test asks for.
 class DicomSeriesFixture : public testing::Test {
  protected:
   static void generate_all(const std::vector<SeriesSpec>& specs) {
     std::string pattern = (fs::temp_directory_path() / "ztr_dicom_suite_XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     suite_root() = pattern;
-    const fs::path jobs = suite_root() / "jobs.txt";
-    {
-      std::ofstream out(jobs);
-      for (const SeriesSpec& spec : specs) out << spec.name << ' ' << spec.options << '\n';
-    }
-    const std::string command = "'" + python() + "' '" + generator() + "' --batch '" +
-                                (suite_root() / "series").string() + "' '" + jobs.string() +
-                                "' > '" + (suite_root() / "generator.log").string() + "' 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    suite_specs() = specs;
+    if (testing::UnitTest::GetInstance()->test_to_run_count() > 1) generate(specs);
   }
   static void remove_all() {
     std::error_code ec;
@@ -79,6 +74,11 @@ class DicomSeriesFixture : public testing::Test {
   // This test's own copy of a generated series; the directory ends with a separator.
   std::string series(const std::string& name) {
     const fs::path source = suite_root() / "series" / name;
+    if (!fs::is_directory(source)) {
+      for (const SeriesSpec& spec : suite_specs()) {
+        if (spec.name == name) generate({spec});
+      }
+    }
     EXPECT_TRUE(fs::is_directory(source)) << "series " << name << " was not generated";
     std::error_code ec;
     fs::copy(source, root_ / name, fs::copy_options::recursive, ec);
@@ -138,6 +138,21 @@ class DicomSeriesFixture : public testing::Test {
   static fs::path& suite_root() {
     static fs::path root;
     return root;
+  }
+  static std::vector<SeriesSpec>& suite_specs() {
+    static std::vector<SeriesSpec> specs;
+    return specs;
+  }
+  static void generate(const std::vector<SeriesSpec>& specs) {
+    const fs::path jobs = suite_root() / "jobs.txt";
+    {
+      std::ofstream out(jobs, std::ios::trunc);
+      for (const SeriesSpec& spec : specs) out << spec.name << ' ' << spec.options << '\n';
+    }
+    const std::string command = "'" + python() + "' '" + generator() + "' --batch '" +
+                                (suite_root() / "series").string() + "' '" + jobs.string() +
+                                "' > '" + (suite_root() / "generator.log").string() + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
 };
 
