@@ -217,6 +217,7 @@ TEST_F(CommandTest, LoadingAFileThatIsNotARawVolumeShowsTheNoticeAndKeepsTheData
 
 TEST_F(CommandTest, DeclinedDiscardConfirmationAsksForNoFile) {
   dialogs.confirmations.push_back(0);
+  dialogs.confirmations.push_back(0);
   load_raw_volume_file_command(state, dialogs);
   import_dti_file_command(state, dialogs);
   EXPECT_EQ(dialogs.count("confirmation"), 2);

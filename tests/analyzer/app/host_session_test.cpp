@@ -3,6 +3,7 @@
 // shutdown leaving no object or board behind.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "analyzer/app/commands.h"
