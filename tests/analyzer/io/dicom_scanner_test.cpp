@@ -115,14 +115,6 @@ class TempFile {
 
 }  // namespace
 
-TEST(DicomPreamble, MarkerAfter128BytesMeansElementsStartAt132) {
-  const Bytes file = with_preamble(explicit_short(0x0020, 0x0013, "IS", "7 "));
-  const ScanResult r = scan(file, 0x0020, 0x0013);
-  EXPECT_EQ(r.offset, 132 + 8);
-  EXPECT_EQ(r.value, "7 ");
-  EXPECT_EQ(r.log, "");
-}
-
 TEST(DicomPreamble, MarkerAtStartMeansElementsStartAtFourAndIsAnnounced) {
   Bytes file;
   append(file, std::string("DICM"));
@@ -131,13 +123,6 @@ TEST(DicomPreamble, MarkerAtStartMeansElementsStartAtFourAndIsAnnounced) {
   EXPECT_EQ(r.offset, 4 + 8);
   EXPECT_EQ(r.value, "12");
   EXPECT_EQ(r.log, "DICOM identifier found at position:0\n");
-}
-
-TEST(DicomPreamble, FileWithoutMarkerIsParsedFromOffsetZero) {
-  const Bytes file = implicit(0x0020, 0x0013, "3 ");
-  const ScanResult r = scan(file, 0x0020, 0x0013);
-  EXPECT_EQ(r.offset, 8);
-  EXPECT_EQ(r.value, "3 ");
 }
 
 TEST(DicomPreamble, DetectsEachLayoutInAnOpenFile) {
@@ -157,20 +142,10 @@ TEST(DicomPreamble, DetectsEachLayoutInAnOpenFile) {
     ASSERT_NE(f, nullptr);
     testing::internal::CaptureStderr();
     EXPECT_EQ(DetectDicomPreamble(f), expected);
-    testing::internal::GetCapturedStderr();
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log, expected == 4 ? "DICOM identifier found at position:0\n" : "");
     std::fclose(f);
   }
-}
-
-TEST(DicomHeaders, ExplicitShortValueRepresentationsAreSkippedByTheirSixteenBitLength) {
-  Bytes file;
-  append(file, explicit_short(0x0008, 0x0080, "LO", "General Hospital"));
-  append(file, explicit_short(0x0028, 0x0010, "US", std::string("\x40\x01", 2)));
-  const ScanResult r = scan(file, 0x0028, 0x0010);
-  EXPECT_EQ(r.offset, 8 + 16 + 8);
-  EXPECT_EQ(r.length, 2u);
-  EXPECT_EQ(uint8_t(r.value[0]), 0x40);
-  EXPECT_EQ(uint8_t(r.value[1]), 0x01);
 }
 
 TEST(DicomHeaders, ObOwSqAndUnHaveTwelveByteHeaders) {
@@ -205,19 +180,6 @@ TEST(DicomHeaders, ImplicitElementsUseAThirtyTwoBitLength) {
   EXPECT_EQ(r.offset, 8 + 8 + 8);
   EXPECT_EQ(r.length, 4u);
   EXPECT_EQ(r.value, "2.0 ");
-}
-
-TEST(DicomHeaders, MixedExplicitMetaGroupAndImplicitDataSetAreBothRead) {
-  Bytes elements;
-  append(elements, explicit_short(0x0002, 0x0010, "UI", "1.2.840.10008.1.2"));
-  append(elements, std::string(1, '\0'));  // UI padding
-  append(elements, implicit(0x0020, 0x0013, "4 "));
-  // The meta element's length is 17: fix it to the padded 18.
-  elements[6] = 18;
-  const Bytes file = with_preamble(elements);
-  const ScanResult r = scan(file, 0x0020, 0x0013);
-  EXPECT_EQ(r.offset, 132 + 8 + 18 + 8);
-  EXPECT_EQ(r.value, "4 ");
 }
 
 TEST(DicomHeaders, ZeroShortLengthInPixelGroupsIsReadAsThirtyTwoBitLength) {
@@ -309,13 +271,6 @@ TEST(DicomSearch, ZeroGroupAndElementEndsTheSearch) {
   const ScanResult r = scan(file, 0x0020, 0x0013);
   EXPECT_EQ(r.offset, -1);
   EXPECT_EQ(r.log, "Invalid pair of group ID and element ID\n");
-}
-
-TEST(DicomSearch, ValueWithoutBufferReportsOffsetAndLengthOnly) {
-  const Bytes file = with_preamble(explicit_long(0x7FE0, 0x0010, "OW", std::string(128, '\x05')));
-  const ScanResult r = scan(file, 0x7FE0, 0x0010, 0, false);
-  EXPECT_EQ(r.offset, 132 + 12);
-  EXPECT_EQ(r.length, 128u);
 }
 
 TEST(DicomBadInput, LengthRunningPastTheEndIsRefused) {
