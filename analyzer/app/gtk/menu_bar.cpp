@@ -116,5 +116,17 @@ BuiltMenuBar build_menu_bar(std::span<const MenuItemEntry> table, GtkAccelGroup*
       add_command_item(b, entry);
     }
   }
+  // A branch that leads to no command of this build is insensitive as a whole.
+  for (const auto& [branch, submenu] : b.submenus) {
+    const std::string prefix = branch + "/";
+    bool runs_something = false;
+    for (const MenuItemEntry& entry : table) {
+      if (entry.handler && std::string_view(entry.path).substr(0, prefix.size()) == prefix) {
+        runs_something = true;
+        break;
+      }
+    }
+    gtk_widget_set_sensitive(b.built.items[branch], runs_something);
+  }
   return b.built;
 }

@@ -18,7 +18,7 @@ struct BuiltMenuBar {
 };
 
 // Builds a menu bar from `table`. Branches missing from the table are created from the
-// paths; accelerators go into `accel_group`; command items without a handler are
-// insensitive.
+// paths; accelerators go into `accel_group`; command items without a handler, and branches
+// with no such item below them, are insensitive.
 BuiltMenuBar build_menu_bar(std::span<const MenuItemEntry> table, GtkAccelGroup* accel_group,
                             MenuActivateFn activate, gpointer user_data);

@@ -94,6 +94,9 @@ TEST_F(GtkMenuBarTest, ItemsWithoutHandlersAreInsensitiveAndOthersRunTheirComman
   EXPECT_FALSE(gtk_widget_get_sensitive(item("/Special/Realtime analysis ON-OFF")));
   EXPECT_TRUE(gtk_widget_get_sensitive(item("/Special/Compute standard DTI parameter maps")));
   EXPECT_TRUE(gtk_widget_get_sensitive(item("/File/Quit")));
+  EXPECT_FALSE(gtk_widget_get_sensitive(item("/Special/Voxelize visible tracklines as")));
+  EXPECT_TRUE(gtk_widget_get_sensitive(item("/File/Import/ZANTREVIUM file")));
+  EXPECT_TRUE(gtk_widget_get_sensitive(item("/Setting/MPG")));
   gtk_menu_item_activate(GTK_MENU_ITEM(item("/_Help/About ...")));
   EXPECT_EQ(activations, 1);
 }
@@ -116,6 +119,7 @@ TEST_F(GtkMenuBarTest, RoiMenuHasItsSeparators) {
                                       "Status", "---", "Special"}));
   EXPECT_EQ(submenu_labels("/ROI/Visibility"),
             (std::vector<std::string>{"Show", "---", "Hide", "---", "Invert"}));
+  EXPECT_FALSE(gtk_widget_get_sensitive(item("/ROI")));  // no ROI command in this build
   EXPECT_EQ(submenu_labels("/ROI/New"),
             (std::vector<std::string>{"Spherical", "---", "Freehand", "---", "Voxelgroup"}));
 }
