@@ -20,16 +20,6 @@ LocalTime read_local_time() {
   return t;
 }
 
-double elapsed_seconds(const LocalTime& start, const LocalTime& end) {
-  const long long ms =
-      ((((static_cast<long long>(end.hour) - start.hour) * 60 + (end.minute - start.minute)) * 60 +
-        (end.second - start.second)) *
-           1000 +
-       (end.millisecond - start.millisecond));
-  constexpr long long day_ms = 24LL * 60 * 60 * 1000;
-  return static_cast<double>(ms < 0 ? ms + day_ms : ms) / 1000.0;
-}
-
 void wait_for_next_wall_clock_second() {
   const int second = read_local_time().second;
   const timespec pause{0, 2 * 1000 * 1000};

@@ -16,10 +16,6 @@ struct LocalTime {
 };
 LocalTime read_local_time();
 
-// Seconds from `start` to `end` from their hour, minute, second and millisecond fields.
-// An end earlier in the day than the start is taken to lie on the next day.
-double elapsed_seconds(const LocalTime& start, const LocalTime& end);
-
 // Polls the clock until its seconds field differs from the one read on entry.
 void wait_for_next_wall_clock_second();
 

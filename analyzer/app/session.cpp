@@ -58,15 +58,6 @@ void exchange_into_loaded_volume(AppState& state, VolumePtr incoming) {
   incoming.reset();
 }
 
-// A DTI file's setting names channels by number; when the volume it carries does not hold
-// that many signed 16-bit scalar channels, analysing with it would read past the data.
-void guard_dti_channels(DiffusionTensorImageData& data) {
-  if (data.mpg_ready == 1 && data.dti_channels > count_dti_channels(data.volume)) {
-    std::fprintf(stderr, "Warning: DTI channels do not match the volume data.\n");
-    data.mpg_ready = 0;
-  }
-}
-
 bool import_dti_file(AppState& state, Dialogs& dialogs, const std::string& path) {
   std::string description;
   DiffusionTensorImageData* loaded = read_dti_file(path.c_str(), &description, &dialogs);
@@ -79,7 +70,6 @@ bool import_dti_file(AppState& state, Dialogs& dialogs, const std::string& path)
   exchange_into_loaded_volume(state, VolumePtr(loaded->volume));
   loaded->volume = state.volume.get();
   state.dti.reset(loaded);
-  guard_dti_channels(*loaded);
   ZTRdti_PrintMPGSetting(loaded);
   state.set_data_source_text(description);
   return true;

@@ -333,3 +333,52 @@ TEST_F(HostSessionTest, WholeProgramRunsAndShutsDownWithoutLeavingObjectsOrBoard
     EXPECT_FALSE(ztr_board_exists(ztr_board_name(base, host->client()))) << base;
   }
 }
+
+TEST_F(HostSessionTest, DownloadOfAVolumeWithFewerChannelsRebuildsTheDtiData) {
+  start_up();
+  // The host now shows a volume of a different matrix with only 6 channels; keeping the
+  // old 7-channel setting on it would read past the data.
+  VolumePtr smaller = make_volume(6, 6, 4, 6);
+  fill_int16(smaller.get(), [](int c, int64_t i) { return 500 + c + i; });
+  const std::string path = folder.file("smaller.raw");
+  ASSERT_TRUE(write_raw_file(path, smaller.get()));
+  host->send("volume " + path);
+  for (int i = 0; i < 500; ++i) {
+    ZTRipc_GetBroadcastedInfo(state.broadcast.get());
+    if (state.broadcast->volume_header.channels == 6) break;
+    const timespec pause{0, 10 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+  }
+  ASSERT_EQ(state.broadcast->volume_header.channels, 6);
+
+  RawVolumeData* const shared = state.volume.get();
+  dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
+  StderrCapture console;
+  download_data_command(state, dialogs);
+  const std::string text = console.finish();
+  EXPECT_EQ(state.volume.get(), shared);
+  EXPECT_EQ(volume_bytes(shared), volume_bytes(smaller.get()));
+  ASSERT_TRUE(state.dti);
+  EXPECT_EQ(state.dti->volume, shared);
+  EXPECT_EQ(state.dti->dti_channels, 6);
+  EXPECT_FALSE(state.dti_ready());  // 5 directions cannot be analysed
+  EXPECT_NE(text.find("  MPG setting NOT ready. Analysis NOT executable.\n"), std::string::npos);
+  EXPECT_EQ(state.data_source_text,
+            "Data Source: IPC with ZANTREVIUM\nMatrix size: 6x6x4 x 6(ch)\n");
+  EXPECT_EQ(dialogs.message_line(), " data exchaned.");
+}
+
+TEST_F(HostSessionTest, DownloadOfTheSameMatrixKeepsTheMpgSetting) {
+  start_up();
+  StderrCapture quiet;
+  mpg_preset_ge_6_command(state, dialogs);
+  state.dti->b_value[3] = 800.0f;  // a setting the default would not give
+  DiffusionTensorImageData* const dti = state.dti.get();
+  dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
+  download_data_command(state, dialogs);
+  quiet.finish();
+  EXPECT_EQ(state.dti.get(), dti);
+  EXPECT_FLOAT_EQ(state.dti->b_value[3], 800.0f);
+  EXPECT_TRUE(state.dti_ready());
+  EXPECT_EQ(dialogs.count("notice"), 0);
+}

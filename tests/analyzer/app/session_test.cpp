@@ -1,5 +1,5 @@
 // The application's own sequences without a host: client number, the end of start-up,
-// view reset, clean-up, the timer tick, elapsed time and start-up failures.
+// view reset, clean-up, the timer tick, the wall clock and start-up failures.
 #include <gtest/gtest.h>
 
 #include "analyzer/app/channel_upload.h"
@@ -34,16 +34,6 @@ TEST(ClientNumber, NoArgumentOrMoreThanOneGivesZero) {
   EXPECT_EQ(parse_client_number(1, none), 0);
   EXPECT_EQ(parse_client_number(3, two), 0);
   EXPECT_EQ(parse_client_number(2, word), 0);
-}
-
-TEST(ElapsedTime, FieldsCombineIntoSeconds) {
-  // 1:02:03.500 to 1:03:04.250 is 60.75 s.
-  EXPECT_DOUBLE_EQ(elapsed_seconds({1, 2, 3, 500}, {1, 3, 4, 250}), 60.75);
-  EXPECT_DOUBLE_EQ(elapsed_seconds({10, 0, 0, 0}, {10, 0, 0, 0}), 0.0);
-}
-
-TEST(ElapsedTime, RunAcrossMidnightIsPositive) {
-  EXPECT_NEAR(elapsed_seconds({23, 59, 59, 900}, {0, 0, 0, 100}), 0.2, 1e-9);
 }
 
 TEST(WallClock, WaitEndsInALaterSecond) {
