@@ -69,6 +69,15 @@ grep -q '^IPC NOT available (IPC Client initialization failure)$' "$work/nohost.
   fail "no 'IPC NOT available' line without a host"
 grep -q '>> Establishing connection ... ' "$work/nohost.log" || fail "no connection attempt"
 
+# ---- a 16-bit display ends the start-up silently, before any connection -----------------
+xvfb-run -a -s "-screen 0 640x480x16" "$helixia" $((client + 2)) > "$work/depth16.log" 2>&1
+status=$?
+[ "$status" -eq 0 ] || fail "on a 16-bit display the analyzer ended with status $status"
+grep -q '^IPC NOT available' "$work/depth16.log" || fail "the 16-bit run did not start"
+if grep -q 'Establishing connection' "$work/depth16.log"; then
+  fail "the analyzer went on past the visual check on a 16-bit display"
+fi
+
 # ---- the host serves a phantom and starts the analyzer ----------------------------------
 "$phantom" --out "$work/phantom" --size 32 32 12 --directions 6 > "$work/phantom.log" 2>&1 ||
   fail "phantom: $(cat "$work/phantom.log")"
