@@ -310,6 +310,32 @@ TEST(DtimapsProgram, ReadsADtiFileWithItsOwnSetting) {
   EXPECT_FLOAT_EQ(voxel[0], 1.5f);
 }
 
+TEST(DtimapsProgram, ReadsADicomDirectory) {
+  // A series of 7 channels of 4 slices of 8 x 8 written by pydicom; voxel (i, j) of slice s
+  // of channel c holds 1000 c + 100 s + 10 j + i, so every diffusion-weighted signal is above
+  // So and every fitted voxel has a negative ADC.
+  TempDir dir;
+  const RunResult made = run({"/usr/bin/python3", ZTR_DICOM_GENERATOR, dir / "series", "--channels", "7",
+                              "--slices", "4", "--slice-step", "1", "--spacing-between-slices", "1",
+                              "--pixel-spacing", "1"}, dir);
+  ASSERT_EQ(made.status, 0) << made.err;
+  const RunResult r = run({ZTR_DTIMAPS_PROGRAM, dir / "series", "--out", dir / "maps"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  VolumePtr maps = load_raw(dir / "maps/maps.raw");
+  ASSERT_TRUE(maps);
+  EXPECT_EQ(maps->header->x, 8);
+  EXPECT_EQ(maps->header->y, 8);
+  EXPECT_EQ(maps->header->z, 4);
+  int fitted = 0;
+  for (int64_t i = 0; i < 8 * 8 * 4; ++i) {
+    const int16_t adc = ZTR_ChannelData<int16_t>(maps.get(), 2)[i];
+    if (adc == 0) continue;
+    ++fitted;
+    EXPECT_LT(adc, 0) << i;
+  }
+  EXPECT_GT(fitted, 100);
+}
+
 TEST(DtimapsProgram, BadInputGivesOneLineAndStatusTwo) {
   TempDir dir;
   const std::string p = phantom(dir);
