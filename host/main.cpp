@@ -287,11 +287,7 @@ int serve(int argc, char** argv) {
       if (!plugin_done && ::waitpid(pid, &plugin_status, WNOHANG) == pid) {
         plugin_done = true;
         info.plugin_exit = describe_exit(plugin_status);
-        if (!options.stay) {
-          // Let the last message be answered before the boards go away.
-          for (int i = 0; i < 20; ++i) server.poll();
-          running = false;
-        }
+        if (!options.stay) running = false;
       }
       std::string line;
       while (running && commands.next(&line)) running = run_command(line, server, info);
