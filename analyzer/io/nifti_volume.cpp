@@ -208,9 +208,13 @@ RawVolumeData* LoadNiftiVolume(const char* path, float voxel_size[3], std::strin
   }
   const int64_t voxels = nx * ny * nz;
   const int64_t data_bytes = voxels * channels * image->nbyper;
-  if (image->iname && !ends_with(image->iname, ".gz")) {
+  if (image->iname) {
+    // A compressed file cannot expand more than deflate's 1032:1, so its length bounds the
+    // image data it can hold before anything is allocated.
     const auto length = std::filesystem::file_size(image->iname, ec);
-    if (ec || int64_t(length) < image->iname_offset + data_bytes) {
+    const bool compressed = ends_with(image->iname, ".gz");
+    const int64_t room = compressed ? int64_t(length) * 1032 + (1 << 20) : int64_t(length) - image->iname_offset;
+    if (ec || room < data_bytes) {
       fail(error, std::string("NIfTI file shorter than its image data: ") + path);
       return nullptr;
     }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -137,6 +138,19 @@ TEST_F(NiftiVolumeTest, TruncatedAndForeignFilesAreRefused) {
   EXPECT_EQ(LoadNiftiVolume(path("text.nii").c_str(), nullptr, &error), nullptr);
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(LoadNiftiVolume(path("absent.nii").c_str(), nullptr, &error), nullptr);
+}
+
+TEST_F(NiftiVolumeTest, CompressedFileClaimingMoreThanItCanHoldIsRefusedBeforeReading) {
+  const float spacing[3] = {1, 1, 1};
+  // 1000 x 1000 x 1000 unsigned 8 bits (1 GB) declared in a file of a few hundred bytes.
+  const std::vector<uint8_t> bytes = nifti1_file({1000, 1000, 1000}, 2, 8, spacing, std::vector<uint8_t>(16, 0));
+  gzFile out = gzopen(path("huge.nii.gz").c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  gzwrite(out, bytes.data(), unsigned(bytes.size()));
+  gzclose(out);
+  std::string error;
+  EXPECT_EQ(LoadNiftiVolume(path("huge.nii.gz").c_str(), nullptr, &error), nullptr);
+  EXPECT_NE(error.find("shorter than its image data"), std::string::npos) << error;
 }
 
 TEST_F(NiftiVolumeTest, TooManyChannelsAreRefused) {
