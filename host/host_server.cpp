@@ -321,6 +321,8 @@ void HostServer::handle(const Request& r) {
         publish();
       }
       count(r.type);
+      // The client watches the status; the acceptance serves a client that waits for one.
+      post_accepted(r.type);
       break;
     case ZTRipc_REQUEST_TYPE_DISCONNECTION:
       if (status_ == ZTRipc_SERVER_SERVING) {
@@ -333,6 +335,7 @@ void HostServer::handle(const Request& r) {
         publish();
       }
       count(r.type);
+      post_accepted(r.type);
       break;
     case ZTRipc_REQUEST_TYPE_UPLOAD_VOLUMEDATA:
       clear_request_type(r.type);

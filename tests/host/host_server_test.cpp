@@ -160,6 +160,8 @@ TEST_F(HostServerTest, RequestsOfAnotherClientAreRefusedWhileOneIsConnected) {
   client_->write(ZTRipc_REQUEST_TYPE_CONNECTION);
   polls(3);
   EXPECT_EQ(client_->status(), 1);
+  EXPECT_EQ(client_->accepted(), ZTRipc_REQUEST_TYPE_CONNECTION);
+  client_->clear_messages();
   ScriptedClient other(number_, "other");
   const float size = 2.0f;
   other.write(ZTRipc_REQUEST_TYPE_SET_VOXEL_SIZE, &size, 4);
@@ -171,6 +173,8 @@ TEST_F(HostServerTest, RequestsOfAnotherClientAreRefusedWhileOneIsConnected) {
   client_->write(ZTRipc_REQUEST_TYPE_DISCONNECTION);
   polls(3);
   EXPECT_EQ(client_->status(), 0);
+  // A client that waits for an acceptance of its disconnection gets one.
+  EXPECT_EQ(client_->accepted(), ZTRipc_REQUEST_TYPE_DISCONNECTION);
 }
 
 TEST_F(HostServerTest, CreatedGroupsGetIncreasingIdsAndUnknownIdsAreRefused) {
