@@ -148,6 +148,44 @@ TEST(StandardMaps, NonPositiveSignalsGiveZeroInEveryMap) {
   EXPECT_GT(maps.fa(2), 700);
 }
 
+namespace {
+// A record holding the eigen system `values` (largest first) with e1 = e1_in, e2 = z.
+TensorPtr hand_made(const float values[3], const float e1_in[3]) {
+  TensorPtr t(ZTRdti_NewTensor(7, 1));
+  const float e2[3] = {0, 0, 1};
+  const float e3[3] = {e1_in[1], -e1_in[0], 0};
+  for (int i = 1; i <= 3; ++i) {
+    t->matrix[i][3] = e1_in[i - 1];
+    t->matrix[i][2] = e2[i - 1];
+    t->matrix[i][1] = e3[i - 1];
+  }
+  t->eigenvalues[3] = values[0];
+  t->eigenvalues[2] = values[1];
+  t->eigenvalues[1] = values[2];
+  for (int e = 0; e < 6; ++e) t->elements[e] = e < 3 ? values[e] : 0.0f;
+  return t;
+}
+}  // namespace
+
+TEST(StandardMaps, ColourPacksRedGreenBlueAlphaFromTheTopByte) {
+  // FA of (1.7, 0.3, 0.3) is 0.80: w = 1. e1 = (0.6, 0.8, 0): red 153, green 204, blue 0.
+  const float values[3] = {1.7e-3f, 0.3e-3f, 0.3e-3f};
+  const float e1[3] = {0.6f, -0.8f, 0.0f};
+  TensorPtr t = hand_made(values, e1);
+  ASSERT_GT(ZTRdti_GetFA(t.get()), 0.65f);
+  const StandardMapValues v = standard_map_values(t.get(), 1000.0f, 1000);
+  EXPECT_EQ(v.colour_fa, 0x99CC00FFu);
+  EXPECT_EQ(v.fa, static_cast<int16_t>(ZTRdti_GetFA(t.get()) * 1000));
+  EXPECT_EQ(v.adc, static_cast<int16_t>(ZTRdti_GetADC(t.get()) * 1000000));  // 766
+  EXPECT_NEAR(v.isod, 1000 * std::exp(-0.76667), 1.0);
+  // FA just below 0.15: w clamps to 0, alpha 0 and black.
+  const float weak[3] = {1.1e-3f, 1.0e-3f, 0.85e-3f};
+  TensorPtr w = hand_made(weak, e1);
+  ASSERT_LT(ZTRdti_GetFA(w.get()), 0.15f);
+  ASSERT_GT(ZTRdti_GetFA(w.get()), 0.1f);
+  EXPECT_EQ(standard_map_values(w.get(), 1000.0f, 1000).colour_fa, 0u);
+}
+
 TEST(StandardMaps, ValuesBeyondSixteenBitsSaturate) {
   TensorPtr t(ZTRdti_NewTensor(7, 1));
   // A tensor of -0.05 mm^2/s in every direction: ADC x 1e6 = -50000, isoD = e^50 x So.
