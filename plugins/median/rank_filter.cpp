@@ -207,23 +207,13 @@ struct Lanes<uint16_t> {
   static constexpr Lane kLargest = 0x7FFF;
 };
 
-// Two different wires: the restrict qualifiers let the lane loop become vector min/max.
-template <class Lane, int64_t kStrip>
-inline void compare_exchange(Lane* __restrict lo, Lane* __restrict hi) {
-  for (int64_t l = 0; l < kStrip; ++l) {
-    const Lane a = lo[l], b = hi[l];
-    lo[l] = a < b ? a : b;
-    hi[l] = a < b ? b : a;
-  }
-}
-
 template <class Code, class T>
 void network_slab(const Code* padded, const PaddedShape& s, const std::vector<int64_t>& offsets,
                   const std::vector<Comparator>& network, int width, uint32_t rank,
                   const T* code_values, T* out, Slab slab) {
   using L = Lanes<Code>;
   using Lane = typename L::Lane;
-  constexpr int64_t kStrip = 32;
+  constexpr int64_t kStrip = kNetworkStrip;
   alignas(64) Lane wire[kMaxNetworkInputs][kStrip] = {};
   const int n = static_cast<int>(offsets.size());
   for (int i = n; i < width; ++i)
@@ -242,7 +232,7 @@ void network_slab(const Code* padded, const PaddedShape& s, const std::vector<in
             for (int64_t l = 0; l < w; ++l) wire[i][l] = L::of(src[l]);
           }
         }
-        for (const Comparator& c : network) compare_exchange<Lane, kStrip>(wire[c.low], wire[c.high]);
+        apply_network(&wire[0][0], network.data(), network.size());
         for (int64_t l = 0; l < w; ++l) o[x0 + l] = code_values[L::code(wire[rank][l])];
       }
     }

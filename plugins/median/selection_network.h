@@ -3,6 +3,7 @@
 // every compare-exchange is a lane-wise min/max that the compiler turns into vector code.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -13,8 +14,12 @@ struct Comparator {
   uint16_t high;  // receives the larger value
 };
 
-// Largest point count the networks are used for.
-inline constexpr int kMaxNetworkInputs = 32;
+// Largest point count the networks are used for (the 81-point ball of radius 2.5 included;
+// beyond that the sliding histogram needs fewer operations per voxel).
+inline constexpr int kMaxNetworkInputs = 128;
+
+// Voxels handled side by side: one strip of each wire.
+inline constexpr int kNetworkStrip = 32;
 
 // Wires of the sorting network for n inputs: the next power of two.
 inline int network_width(int n) {
@@ -59,5 +64,10 @@ inline std::vector<Comparator> rank_network(int n, int rank) {
   }
   return std::vector<Comparator>(kept.rbegin(), kept.rend());
 }
+
+// Runs the compare-exchanges lane by lane over strips of wires (wire w is
+// wires[w * kNetworkStrip ...]). Vector code for the best instruction set the processor has.
+void apply_network(int16_t* wires, const Comparator* network, size_t count);
+void apply_network(uint8_t* wires, const Comparator* network, size_t count);
 
 }  // namespace ztr_median

@@ -34,9 +34,16 @@ TEST(SelectionNetwork, EveryRankOfEveryInputCountMatchesSorting) {
   std::uniform_int_distribution<int> small(0, 5);  // many ties
   std::uniform_int_distribution<int> wide(-100000, 100000);
   for (int n = 1; n <= kMaxNetworkInputs; ++n) {
-    for (int rank = 0; rank < n; ++rank) {
+    // Every rank of the small networks; the extremes, the middle and a few others above.
+    std::vector<int> ranks;
+    for (int rank = 0; rank < n; ++rank)
+      if (n <= 33 || rank < 2 || rank >= n - 2 || rank == n / 2 || rank == (n - 1) / 2 ||
+          rank % 17 == 5)
+        ranks.push_back(rank);
+    const int trials = n <= 33 ? 40 : 12;
+    for (int rank : ranks) {
       const std::vector<Comparator> net = rank_network(n, rank);
-      for (int trial = 0; trial < 40; ++trial) {
+      for (int trial = 0; trial < trials; ++trial) {
         std::vector<int> v(n);
         for (int& e : v) e = trial % 2 ? small(rng) : wide(rng);
         std::vector<int> sorted = v;
@@ -54,6 +61,33 @@ TEST(SelectionNetwork, PruningKeepsTheMedianNetworkSmall) {
   EXPECT_LT(rank_network(7, 3).size(), 19u);
   EXPECT_LE(rank_network(32, 15).size(), 191u);
   EXPECT_TRUE(rank_network(1, 0).empty());
+}
+
+TEST(SelectionNetwork, VectorLanesSelectLikeTheScalarNetwork) {
+  // apply_network on strips: lane l of every wire is one independent selection.
+  std::mt19937 rng(77);
+  for (int n : {7, 19, 81, 128}) {
+    const int rank = (n - 1) / 2;
+    const std::vector<Comparator> net = rank_network(n, rank);
+    const int width = network_width(n);
+    std::vector<int16_t> w16(size_t(width) * kNetworkStrip, 32767);
+    std::vector<uint8_t> w8(size_t(width) * kNetworkStrip, 255);
+    std::vector<std::vector<int>> lanes(kNetworkStrip, std::vector<int>(n));
+    for (int l = 0; l < kNetworkStrip; ++l)
+      for (int i = 0; i < n; ++i) {
+        lanes[l][i] = int(rng() % 256);
+        w16[size_t(i) * kNetworkStrip + l] = int16_t(lanes[l][i] * 97 - 12000);
+        w8[size_t(i) * kNetworkStrip + l] = uint8_t(lanes[l][i]);
+      }
+    apply_network(w16.data(), net.data(), net.size());
+    apply_network(w8.data(), net.data(), net.size());
+    for (int l = 0; l < kNetworkStrip; ++l) {
+      std::vector<int> sorted = lanes[l];
+      std::sort(sorted.begin(), sorted.end());
+      EXPECT_EQ(w8[size_t(rank) * kNetworkStrip + l], sorted[rank]) << "n=" << n << " lane " << l;
+      EXPECT_EQ(w16[size_t(rank) * kNetworkStrip + l], sorted[rank] * 97 - 12000) << "n=" << n;
+    }
+  }
 }
 
 TEST(SlidingHistogram, SelectionFollowsRandomInsertsAndRemovals) {
