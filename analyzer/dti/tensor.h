@@ -12,6 +12,11 @@
 // Per-thread scratch record, created for a given DTI data set and reused for any number of
 // fits. Never shared between threads. Create with ZTRdti_NewTensor only.
 struct ZTR_DTI_TENSOR {
+  ZTR_DTI_TENSOR() = default;
+  // `matrix` points into the record itself: a copy would alias the original.
+  ZTR_DTI_TENSOR(const ZTR_DTI_TENSOR&) = delete;
+  ZTR_DTI_TENSOR& operator=(const ZTR_DTI_TENSOR&) = delete;
+
   // Fitted symmetric tensor, 1-based [1..3][1..3]; after the eigen decomposition it holds
   // the unit eigenvectors as columns, ordered like `eigenvalues`.
   float matrix_storage[4][4];
