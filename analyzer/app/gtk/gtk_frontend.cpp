@@ -122,8 +122,12 @@ int GtkFrontend::file_selection(std::string& path, const char* initial_name,
       gtk_file_chooser_set_current_folder(chooser, folder);
     }
     g_free(folder);
-  } else if (initial_name) {
-    gtk_file_chooser_set_current_name(chooser, initial_name);
+  } else {
+    // Nothing remembered yet: start in the working directory rather than "Recent".
+    gchar* here = g_get_current_dir();
+    gtk_file_chooser_set_current_folder(chooser, here);
+    g_free(here);
+    if (initial_name) gtk_file_chooser_set_current_name(chooser, initial_name);
   }
   int result = 0;
   if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {

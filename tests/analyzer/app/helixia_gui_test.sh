@@ -110,6 +110,23 @@ grep -q 'RTNN not available' "$work/host.log" || fail "no RTNN line"
 sleep 1
 import -window "$main" "$artifacts/helixia-main.png" || fail "screenshot"
 
+# ---- Ctrl+L: the discard confirmation, then the file selection, cancelled ----------------
+press "$main" ctrl+l
+confirmation=$(wait_window '^Important Notice$' 10) || fail "no discard confirmation on Ctrl+L"
+press "$confirmation" Return
+chooser=$(wait_window '^File Selection$' 10) || fail "no file selection after the confirmation"
+sleep 0.5
+import -window root "$artifacts/helixia-file-selection.png"
+press "$chooser" Escape
+for ((i = 0; i < 50; i++)); do
+  xdotool search --onlyvisible --name '^File Selection$' > /dev/null 2>&1 || break
+  sleep 0.1
+done
+if xdotool search --onlyvisible --name '^File Selection$' > /dev/null 2>&1; then
+  fail "the file selection did not close on Escape"
+fi
+if grep -q 'Volume data OK. Replacing.' "$work/host.log"; then fail "a cancelled load replaced data"; fi
+
 # ---- Special > Compute standard DTI parameter maps, by keyboard --------------------------
 # F10 opens File; Left wraps to the right-aligned Help, Left again opens Special; Down selects
 # its first sensitive item, the computation (realtime analysis is insensitive in this build).
