@@ -35,6 +35,9 @@ constexpr char kThreadCreation[] = "Warning: thread creation err (%d)\n";
 constexpr char kInvalidChannel[] = "ZTR_RankFilter_MT: invalid volume or channel error\n";
 constexpr char kInvalidRank[] = "ZTR_RankFilter_MT: rank %d outside the kernel's %d points error\n";
 
+// Worker counts beyond this only add idle threads; it bounds the handle table.
+constexpr int32_t kMaxWorkers = 1024;
+
 // A run of kernel points on one row: offsets offset .. offset+length-1 from the voxel.
 struct Run {
   int64_t offset;
@@ -445,7 +448,7 @@ void ZTR_RankFilter_MT(RawVolumeData* volume, int32_t channel, ZTR_KERNEL* kerne
     // 64-bit offsets of their own.
     ZTR_ComputePointListOffsets(&kernel->points, padded_dims);
     if (!dispatch(volume->types[channel], volume->data[channel], shape, *kernel, rank,
-                  std::max(threads, 1), output->data[0])) {
+                  std::clamp(threads, 1, kMaxWorkers), output->data[0])) {
       return;
     }
     ZTR_ExchangeChannels(volume, channel, output.get(), 0);

@@ -12,7 +12,7 @@
 // Replaces channel `channel` of `volume` by element `rank` (0 = smallest) of the ascending
 // values under the kernel around each voxel. The values are ranked at 32-bit float
 // precision for every type; rank 0 and rank count-1 compare in the channel's own type.
-// The z range is split over `threads` workers (values below 1 count as 1). The kernel's
+// The z range is split over `threads` workers (clamped to 1 ... 1024). The kernel's
 // linear offsets are recomputed for the padded size.
 void ZTR_RankFilter_MT(RawVolumeData* volume, int32_t channel, ZTR_KERNEL* kernel, int32_t rank,
                        int32_t threads);

@@ -156,7 +156,7 @@ TEST(RankFilter, ResultDoesNotDependOnTheWorkerCount) {
   ZTR_MedianFilter_MT(one.get(), 0, k.get(), 1);
   const auto expected = reference_rank(in, 8, 7, 6, *k, median_rank(*k));
   EXPECT_EQ(channel_values<uint16_t>(one.get(), 0), expected);
-  for (int32_t workers : {0, 2, 4, 5, 6, 9}) {
+  for (int32_t workers : {-5, 0, 2, 4, 5, 6, 9, 1 << 30}) {
     VolumePtr v = make_volume(8, 7, 6, in);
     ZTR_MedianFilter_MT(v.get(), 0, k.get(), workers);
     EXPECT_EQ(channel_values<uint16_t>(v.get(), 0), expected) << workers << " workers";
