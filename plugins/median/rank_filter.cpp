@@ -4,8 +4,9 @@
 // size throughout. Ranks between the extremes run on dense value codes: small kernels through
 // a compare-exchange network over strips of voxels, larger ones with a histogram
 // that slides along x (per step only the kernel points entering and leaving each row run of
-// the kernel are updated); channels with too many distinct values for 16-bit codes fall back
-// to gathering order keys and selecting. The extremes compare in the channel's own type.
+// the kernel are updated). Channels with too many distinct values for 16-bit codes work on
+// 32-bit order keys of their float values instead. The extremes compare in the channel's
+// own type.
 #include "plugins/median/rank_filter.h"
 
 #include <algorithm>
@@ -191,8 +192,8 @@ void histogram_slab(const Code* padded, const PaddedShape& s, const std::vector<
   }
 }
 
-// Lane values of a code: 8-bit codes as they are, 16-bit codes shifted into signed 16 bits
-// so that the baseline instruction set has lane-wise min and max for them.
+// Lane values of a code: 8-bit codes as they are, 16- and 32-bit codes shifted into signed
+// lanes so that vector min and max exist for them.
 template <class Code>
 struct Lanes;
 template <>
@@ -210,10 +211,19 @@ struct Lanes<uint16_t> {
   static constexpr Lane kLargest = 0x7FFF;
 };
 
-template <class Code, class T>
+template <>
+struct Lanes<uint32_t> {
+  using Lane = int32_t;
+  static Lane of(uint32_t c) { return static_cast<Lane>(c ^ 0x80000000u); }
+  static uint32_t code(Lane l) { return uint32_t(l) ^ 0x80000000u; }
+  static constexpr Lane kLargest = 0x7FFFFFFF;
+};
+
+// `value_of` turns a selected code into the output voxel.
+template <class Code, class T, class ValueOf>
 void network_slab(const Code* padded, const PaddedShape& s, const std::vector<int64_t>& offsets,
                   const std::vector<Comparator>& network, int width, uint32_t rank,
-                  const T* code_values, T* out, Slab slab) {
+                  ValueOf value_of, T* out, Slab slab) {
   using L = Lanes<Code>;
   using Lane = typename L::Lane;
   constexpr int64_t kStrip = kNetworkStrip;
@@ -236,7 +246,7 @@ void network_slab(const Code* padded, const PaddedShape& s, const std::vector<in
           }
         }
         apply_network(&wire[0][0], network.data(), network.size());
-        for (int64_t l = 0; l < w; ++l) o[x0 + l] = code_values[L::code(wire[rank][l])];
+        for (int64_t l = 0; l < w; ++l) o[x0 + l] = value_of(L::code(wire[rank][l]));
       }
     }
   }
@@ -312,9 +322,11 @@ bool filter_coded(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint3
     const std::vector<int64_t> offsets = linear_offsets(k, s);
     const std::vector<Comparator> network = rank_network(k.points.count, static_cast<int>(rank));
     const int width = network_width(k.points.count);
+    const T* values_of_codes = code_values.data();
+    auto value_of = [values_of_codes](Code c) { return values_of_codes[c]; };
     return run_workers(slabs.size(), [&](size_t t) {
-      network_slab<Code, T>(padded.get(), s, offsets, network, width, rank, code_values.data(),
-                            out, slabs[t]);
+      network_slab<Code, T>(padded.get(), s, offsets, network, width, rank, value_of, out,
+                            slabs[t]);
     });
   }
   const std::vector<Run> runs = kernel_runs(k, s);
@@ -338,6 +350,15 @@ bool filter_keys(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint32
   pad_mirrored(src, s, padded.get(), [](T v) { return float_key(static_cast<float>(v)); });
   const std::vector<int64_t> offsets = linear_offsets(k, s);
   const std::vector<Slab> slabs = split_slices(s.z, threads);
+  if (k.points.count <= kMaxNetworkInputs) {
+    const std::vector<Comparator> network = rank_network(k.points.count, static_cast<int>(rank));
+    const int width = network_width(k.points.count);
+    auto value_of = [](uint32_t key) { return from_float<T>(key_float(key)); };
+    return run_workers(slabs.size(), [&](size_t t) {
+      network_slab<uint32_t, T>(padded.get(), s, offsets, network, width, rank, value_of, out,
+                                slabs[t]);
+    });
+  }
   std::vector<std::vector<uint32_t>> buffers;
   try {
     buffers.resize(slabs.size());

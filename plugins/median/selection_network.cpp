@@ -36,6 +36,9 @@ __attribute__((target("avx2"))) void run_network_avx2(int16_t* w, const Comparat
 __attribute__((target("avx2"))) void run_network_avx2(uint8_t* w, const Comparator* n, size_t c) {
   run_network(w, n, c);
 }
+__attribute__((target("avx2"))) void run_network_avx2(int32_t* w, const Comparator* n, size_t c) {
+  run_network(w, n, c);
+}
 bool has_avx2() {
   static const bool avx2 = __builtin_cpu_supports("avx2");
   return avx2;
@@ -52,6 +55,13 @@ void apply_network(int16_t* wires, const Comparator* network, size_t count) {
 }
 
 void apply_network(uint8_t* wires, const Comparator* network, size_t count) {
+#ifdef ZTR_NETWORK_AVX2
+  if (has_avx2()) return run_network_avx2(wires, network, count);
+#endif
+  run_network(wires, network, count);
+}
+
+void apply_network(int32_t* wires, const Comparator* network, size_t count) {
 #ifdef ZTR_NETWORK_AVX2
   if (has_avx2()) return run_network_avx2(wires, network, count);
 #endif

@@ -69,5 +69,6 @@ inline std::vector<Comparator> rank_network(int n, int rank) {
 // wires[w * kNetworkStrip ...]). Vector code for the best instruction set the processor has.
 void apply_network(int16_t* wires, const Comparator* network, size_t count);
 void apply_network(uint8_t* wires, const Comparator* network, size_t count);
+void apply_network(int32_t* wires, const Comparator* network, size_t count);
 
 }  // namespace ztr_median

@@ -218,6 +218,17 @@ TEST(RankFilter, FloatChannelWithManyDistinctValuesMatchesTheReference) {
   EXPECT_TRUE(same_values(channel_values<float>(v.get(), 0), reference_rank(in, 48, 46, 31, *k, 3)));
 }
 
+TEST(RankFilter, ManyDistinctValuesWithALargeKernelMatchTheReference) {
+  std::mt19937 rng(31);
+  std::uniform_real_distribution<double> any(-5.0, 5.0);
+  std::vector<double> in(41 * 41 * 40);
+  for (double& e : in) e = any(rng);
+  KernelPtr k(ZTR_NewSphericalKernel(3.2f));  // 147 points
+  VolumePtr v = make_volume(41, 41, 40, in);
+  ZTR_RankFilter_MT(v.get(), 0, k.get(), 50, 4);
+  EXPECT_TRUE(same_values(channel_values<double>(v.get(), 0), reference_rank(in, 41, 41, 40, *k, 50)));
+}
+
 TEST(RankFilter, DoubleChannelIsReturnedAtFloatPrecision) {
   const std::vector<double> in(3 * 3 * 3, 0.1);
   KernelPtr k(ZTR_NewSphericalKernel(1.0f));

@@ -72,20 +72,24 @@ TEST(SelectionNetwork, VectorLanesSelectLikeTheScalarNetwork) {
     const int width = network_width(n);
     std::vector<int16_t> w16(size_t(width) * kNetworkStrip, 32767);
     std::vector<uint8_t> w8(size_t(width) * kNetworkStrip, 255);
+    std::vector<int32_t> w32(size_t(width) * kNetworkStrip, 2147483647);
     std::vector<std::vector<int>> lanes(kNetworkStrip, std::vector<int>(n));
     for (int l = 0; l < kNetworkStrip; ++l)
       for (int i = 0; i < n; ++i) {
         lanes[l][i] = int(rng() % 256);
         w16[size_t(i) * kNetworkStrip + l] = int16_t(lanes[l][i] * 97 - 12000);
         w8[size_t(i) * kNetworkStrip + l] = uint8_t(lanes[l][i]);
+        w32[size_t(i) * kNetworkStrip + l] = lanes[l][i] * 8000000 - 1000000000;
       }
     apply_network(w16.data(), net.data(), net.size());
     apply_network(w8.data(), net.data(), net.size());
+    apply_network(w32.data(), net.data(), net.size());
     for (int l = 0; l < kNetworkStrip; ++l) {
       std::vector<int> sorted = lanes[l];
       std::sort(sorted.begin(), sorted.end());
       EXPECT_EQ(w8[size_t(rank) * kNetworkStrip + l], sorted[rank]) << "n=" << n << " lane " << l;
       EXPECT_EQ(w16[size_t(rank) * kNetworkStrip + l], sorted[rank] * 97 - 12000) << "n=" << n;
+      EXPECT_EQ(w32[size_t(rank) * kNetworkStrip + l], sorted[rank] * 8000000 - 1000000000);
     }
   }
 }
