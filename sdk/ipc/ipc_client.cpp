@@ -350,7 +350,7 @@ int ZTRipc_UploadRawVolumeData(const RawVolumeData* volume) {
     say("hFM_DB == NULL\n");
     return -1;
   }
-  ztr::ipc::SharedMemoryView view = s.data_board.map();
+  ztr::ipc::SharedMemoryView view = s.data_board.map(true);
   if (!view || view.size() < size || ZTR_SerializeRawVolumeData(volume, view.data()) != 0) {
     view.unmap();
     s.data_board.close();
@@ -364,7 +364,7 @@ RawVolumeData* ZTRipc_DownloadRawVolumeData() {
   if (s.data_name.empty()) return nullptr;
   SharedMemory board = SharedMemory::open(s.data_name);
   if (!board) return nullptr;
-  ztr::ipc::SharedMemoryView view = board.map();
+  ztr::ipc::SharedMemoryView view = board.map(true);
   if (!view) return nullptr;
   // Bounded by the board's real size: a board declaring more than it holds is refused.
   RawVolumeData* volume = ZTR_GetRawVolumeDataFromSerializedData(view.data(), view.size());

@@ -105,11 +105,11 @@ int64_t SharedMemory::size() const {
   return static_cast<int64_t>(st.st_size);
 }
 
-SharedMemoryView SharedMemory::map() const {
+SharedMemoryView SharedMemory::map(bool populate) const {
   const int64_t bytes = size();
   if (bytes <= 0) return {};
-  void* data = mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, MAP_SHARED,
-                    fd_, 0);
+  const int flags = MAP_SHARED | (populate ? MAP_POPULATE : 0);
+  void* data = mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, flags, fd_, 0);
   if (data == MAP_FAILED) return {};
   return SharedMemoryView(data, static_cast<size_t>(bytes));
 }

@@ -64,7 +64,9 @@ class SharedMemory {
   // The object's real size from fstat; -1 when invalid or fstat fails.
   int64_t size() const;
   // Maps the whole object as it is now; invalid view on failure or for an empty object.
-  SharedMemoryView map() const;
+  // `populate` sets up every page in one call: bulk data boards are touched whole, and
+  // faulting them in page by page costs far more than the copy itself.
+  SharedMemoryView map(bool populate = false) const;
   // One map/copy/unmap access. Fails (-1) when the range lies beyond the real size or
   // mapping fails; 0 on success.
   int read(size_t offset, void* destination, size_t count) const;

@@ -28,7 +28,7 @@ int create_data_board(size_t size, Fill fill) {
   force_close_stale_data_board();
   s.data_board = SharedMemory::create(s.data_name, size);
   if (!s.data_board) return -1;
-  ztr::ipc::SharedMemoryView view = s.data_board.map();
+  ztr::ipc::SharedMemoryView view = s.data_board.map(true);
   if (!view || view.size() < size || !fill(view.data(), view.size())) {
     view.unmap();
     s.data_board.close();
