@@ -26,7 +26,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz -j"$JOBS" --target fuzzers
 fuzz_passed=0
 for f in build-fuzz/fuzz/*; do
-  [ -x "$f" ] || continue
+  [ -f "$f" ] && [ -x "$f" ] || continue
   name=$(basename "$f")
   corpus="fuzz/corpus/$name"
   work=$(mktemp -d)
