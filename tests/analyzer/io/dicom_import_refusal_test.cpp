@@ -13,7 +13,7 @@ namespace {
 // Unless told otherwise the generator writes 2 channels x 3 slices of 8x8 pixels of 1.0 mm
 // (Reconstruction Diameter 8 mm), positions rising 2.0 mm per slice, Spacing Between
 // Slices 2.0, explicit VR with the 128-byte preamble.
-const std::vector<SeriesSpec> kSeries = {
+const std::vector<SeriesRecipe> kSeries = {
     {"from_two", "--channels 1 --slices 2 --numbers 2,3"},
     {"eight_bit", "--bits 8"},
     {"plain", ""},

@@ -16,7 +16,7 @@ namespace {
 // slice order, so voxel values can be compared one to one.
 const std::string kKeepZ = "--slice-step 1 --spacing-between-slices 1 --descending";
 
-const std::vector<SeriesSpec> kSeries = {
+const std::vector<SeriesRecipe> kSeries = {
     {"standard", ""},
     {"implicit", "--implicit --preamble none --slices 4 " + kKeepZ},
     {"seq_defined", "--sequence defined --slices 4 " + kKeepZ},

@@ -38,7 +38,7 @@ struct ImportResult {
 };
 
 // One series to write: its directory name and the generator's options.
-struct SeriesSpec {
+struct SeriesRecipe {
   std::string name;
   std::string options;
 };
@@ -49,12 +49,12 @@ struct SeriesSpec {
 // (as CTest starts them) writes only the series that test asks for.
 class DicomSeriesFixture : public testing::Test {
  protected:
-  static void generate_all(const std::vector<SeriesSpec>& specs) {
+  static void generate_all(const std::vector<SeriesRecipe>& recipes) {
     std::string pattern = (fs::temp_directory_path() / "ztr_dicom_suite_XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     suite_root() = pattern;
-    suite_specs() = specs;
-    if (testing::UnitTest::GetInstance()->test_to_run_count() > 1) generate(specs);
+    suite_recipes() = recipes;
+    if (testing::UnitTest::GetInstance()->test_to_run_count() > 1) generate(recipes);
   }
   static void remove_all() {
     std::error_code ec;
@@ -75,8 +75,8 @@ class DicomSeriesFixture : public testing::Test {
   std::string series(const std::string& name) {
     const fs::path source = suite_root() / "series" / name;
     if (!fs::is_directory(source)) {
-      for (const SeriesSpec& spec : suite_specs()) {
-        if (spec.name == name) generate({spec});
+      for (const SeriesRecipe& recipe : suite_recipes()) {
+        if (recipe.name == name) generate({recipe});
       }
     }
     EXPECT_TRUE(fs::is_directory(source)) << "series " << name << " was not generated";
@@ -139,15 +139,15 @@ class DicomSeriesFixture : public testing::Test {
     static fs::path root;
     return root;
   }
-  static std::vector<SeriesSpec>& suite_specs() {
-    static std::vector<SeriesSpec> specs;
-    return specs;
+  static std::vector<SeriesRecipe>& suite_recipes() {
+    static std::vector<SeriesRecipe> recipes;
+    return recipes;
   }
-  static void generate(const std::vector<SeriesSpec>& specs) {
+  static void generate(const std::vector<SeriesRecipe>& recipes) {
     const fs::path jobs = suite_root() / "jobs.txt";
     {
       std::ofstream out(jobs, std::ios::trunc);
-      for (const SeriesSpec& spec : specs) out << spec.name << ' ' << spec.options << '\n';
+      for (const SeriesRecipe& recipe : recipes) out << recipe.name << ' ' << recipe.options << '\n';
     }
     const std::string command = "'" + python() + "' '" + generator() + "' --batch '" +
                                 (suite_root() / "series").string() + "' '" + jobs.string() +
