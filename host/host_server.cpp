@@ -1,7 +1,6 @@
 // Board handling of the host stand-in: publishing, request de-duplication and the answers.
 #include "host/host_server.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -55,11 +54,6 @@ bool board_identity(const std::string& name, dev_t* dev, ino_t* ino) {
   *dev = st.st_dev;
   *ino = st.st_ino;
   return true;
-}
-
-// Sets up the page tables of a whole mapping at once; a kernel without it just faults later.
-void populate(const ipc::SharedMemoryView& view, int advice) {
-  ::madvise(view.data(), view.size(), advice);
 }
 
 // A volume image of the same header, types and attributes as `volume` is copied over its
@@ -450,9 +444,7 @@ void HostServer::upload_volume(const Request& r) {
   data_.close();
   const size_t size = ZTR_GetSerializedRawVolumeDataSize(state_.volume.get());
   data_ = ipc::SharedMemory::create(data_board_name_, size);
-  ipc::SharedMemoryView view = data_ ? data_.map() : ipc::SharedMemoryView();
-  // Fresh shared memory: set up all its pages in one call instead of one fault per page.
-  if (view) populate(view, MADV_POPULATE_WRITE);
+  ipc::SharedMemoryView view = data_ ? data_.map(true) : ipc::SharedMemoryView();
   if (!view || ZTR_SerializeRawVolumeData(state_.volume.get(), view.data()) != 0) {
     data_.close();
     refuse(r, "cannot create the data board (" + std::to_string(size) + " bytes)");
@@ -463,16 +455,18 @@ void HostServer::upload_volume(const Request& r) {
   post(ZTRipc_MESSAGE_TYPE_DATA_UPLOAD_COMPLETED, 0, nullptr, 0, "uploaded");
 }
 
-bool HostServer::take_volume(const Request& request) {
+ipc::SharedMemory HostServer::open_data_board(const Request& request) {
   ipc::SharedMemory board = ipc::SharedMemory::open(data_board_name_);
-  if (!board) {
-    refuse(request, "no data board " + data_board_name_);
-    return false;
-  }
+  if (!board) refuse(request, "no data board " + data_board_name_);
+  return board;
+}
+
+bool HostServer::take_volume(const Request& request) {
+  ipc::SharedMemory board = open_data_board(request);
+  if (!board) return false;
   board_identity(data_board_name_, &last_board_dev_, &last_board_ino_);
-  ipc::SharedMemoryView view = board.map();
+  ipc::SharedMemoryView view = board.map(true);
   state_.data_boards_read.emplace_back(request.type, board.size());
-  if (view) populate(view, MADV_POPULATE_READ);
   if (view && !state_.locked && copy_into_same_shape(view.data(), view.size(), state_.volume.get())) {
     publish();
     return true;
@@ -487,11 +481,8 @@ bool HostServer::take_volume(const Request& request) {
 }
 
 bool HostServer::take_channel(const Request& request) {
-  ipc::SharedMemory board = ipc::SharedMemory::open(data_board_name_);
-  if (!board) {
-    refuse(request, "no data board " + data_board_name_);
-    return false;
-  }
+  ipc::SharedMemory board = open_data_board(request);
+  if (!board) return false;
   board_identity(data_board_name_, &last_board_dev_, &last_board_ino_);
   ipc::SharedMemoryView view = board.map();
   state_.data_boards_read.emplace_back(request.type, board.size());
@@ -522,11 +513,8 @@ bool HostServer::take_group(const Request& request) {
     refuse(request, "object group " + std::to_string(id) + " does not exist");
     return false;
   }
-  ipc::SharedMemory board = ipc::SharedMemory::open(data_board_name_);
-  if (!board) {
-    refuse(request, "no data board " + data_board_name_);
-    return false;
-  }
+  ipc::SharedMemory board = open_data_board(request);
+  if (!board) return false;
   ipc::SharedMemoryView view = board.map();
   state_.data_boards_read.emplace_back(request.type, board.size());
   GroupPtr group(view ? ZTR_ReadObjectGroup(view.data(), view.size()) : nullptr);

@@ -106,6 +106,8 @@ class HostServer {
   void count(int32_t type) { ++state_.answered[type]; }
 
   void upload_volume(const Request& request);  // 221
+  // The client's data board, or an invalid one after refusing the request.
+  ipc::SharedMemory open_data_board(const Request& request);
   bool take_volume(const Request& request);  // 222
   bool take_channel(const Request& request); // 236
   bool take_group(const Request& request);   // 512
