@@ -124,9 +124,9 @@ TEST(DtimapsArguments, AcceptsInputOutputAndOptions) {
   DtimapsOptions o;
   std::string error;
   ASSERT_TRUE(parse_dtimaps_arguments(10, argv, &o, &error)) << error;
-  EXPECT_EQ(o.input, "in.raw");
-  EXPECT_EQ(o.bval, "a");
-  EXPECT_EQ(o.bvec, "b");
+  EXPECT_EQ(o.dwi.input, "in.raw");
+  EXPECT_EQ(o.dwi.bval, "a");
+  EXPECT_EQ(o.dwi.bvec, "b");
   EXPECT_EQ(o.threads, 3);
   EXPECT_EQ(o.out, "o");
 }
@@ -143,6 +143,10 @@ TEST(DtimapsArguments, RefusesIncompleteOrConflictingOptions) {
   for (const char* n : {"0", "513", "2x", ""}) {
     const char* threads[] = {"dtimaps", "in", "--threads", n, "--out", "o"};
     EXPECT_FALSE(parse_dtimaps_arguments(6, threads, &o, &error)) << n;
+  }
+  for (const char* size : {"0", "-1", "nan", "inf", "1mm"}) {
+    const char* voxel[] = {"dtimaps", "in", "--voxel-size", size, "--out", "o"};
+    EXPECT_FALSE(parse_dtimaps_arguments(6, voxel, &o, &error)) << size;
   }
   const char* dangling[] = {"dtimaps", "in", "--out"};
   EXPECT_FALSE(parse_dtimaps_arguments(3, dangling, &o, &error));

@@ -1,0 +1,71 @@
+// The one DWI input loader of the batch tools: a raw volume file, DTI file, NIfTI image or
+// DICOM directory, paired with its gradient table (MPG text file or FSL bval/bvec), as the
+// analyzer's DTI data with the input's geometry.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analyzer/dti/dti_data.h"
+#include "tools/common/image_geometry.h"
+
+struct DwiInputOptions {
+  std::string input;
+  std::string mpg;           // MPG text file
+  std::string bval;          // FSL-style b values
+  std::string bvec;          // FSL-style gradient directions
+  float voxel_size = 0.0f;   // --voxel-size MM; 0 keeps the input's own
+};
+
+// Usage text of the input options, for the tools' usage lines.
+inline constexpr char kDwiInputUsage[] =
+    "INPUT [--mpg FILE | --bval FILE --bvec FILE] [--voxel-size MM]";
+
+// When argv[*i] is one of the input options, consumes it (and its value, advancing *i) and
+// returns 1; returns 0 when it is not; -1 with a reason in *error when its value is missing or
+// malformed.
+int parse_dwi_input_option(int argc, const char* const* argv, int* i, DwiInputOptions* options,
+                           std::string* error);
+
+// Checks what the input options need together (exclusive and paired options); false with a
+// reason.
+bool check_dwi_input_options(const DwiInputOptions& options, std::string* error);
+
+// Exit statuses shared by the batch tools.
+enum : int { kToolOk = 0, kToolFailed = 1, kToolBadInput = 2 };
+
+// A loaded input. `data` refers to `volume`, which the record owns.
+struct DwiInput {
+  VolumePtr volume;
+  DtiDataPtr data;
+  ImageGeometry geometry;
+};
+
+// Loads the input and makes its MPG setting ready. Returns kToolOk, or kToolBadInput /
+// kToolFailed with a one-line reason in *error. Prints the analyzer's MPG report lines.
+int load_dwi_input(const DwiInputOptions& options, DwiInput* input, std::string* error);
+
+// An FSL gradient table: bval holds one b value per volume, bvec three rows (x, y, z) of one
+// value per volume (a file of one "x y z" line per volume is accepted too). false with a
+// reason when the numbers are malformed or the counts disagree.
+struct GradientTable {
+  std::vector<float> b_values;
+  std::vector<std::array<float, 3>> directions;
+};
+bool parse_fsl_gradient_table(std::string_view bval_text, std::string_view bvec_text,
+                              GradientTable* table, std::string* error);
+
+// Applies a gradient table to a record whose volume has one channel per table entry: the
+// b=0 entries (b <= b0_threshold) are moved to the front in their order, followed by the
+// others in their order; the volume's channels are reordered the same way. false with a
+// reason when the counts disagree or the setting is not valid for analysis.
+bool apply_gradient_table(const GradientTable& table, DiffusionTensorImageData* data,
+                          float b0_threshold, std::string* error);
+
+// Reads a small text file (gradient tables, seeds) whole; false with a reason.
+bool read_small_text_file(const std::string& path, std::string* text, std::string* error);
+
+// A whole decimal int; false on anything else.
+bool parse_int_argument(const char* text, int* value);
