@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "analyzer/dti/dti_data.h"
-#include "tools/common/image_geometry.h"
+#include "analyzer/io/image_geometry.h"
 
 struct DwiInputOptions {
   std::string input;

@@ -1,5 +1,5 @@
 // Voxel-to-scanner transforms of the tools' images.
-#include "tools/common/image_geometry.h"
+#include "analyzer/io/image_geometry.h"
 
 Affine ImageGeometry::voxel_to_scanner() const {
   if (sform_code > 0) return sform;

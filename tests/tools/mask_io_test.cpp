@@ -1,0 +1,57 @@
+// Region masks of the batch tools: a written mask reads back as the same voxels, and a mask
+// on another grid is refused.
+#include "tools/common/mask_io.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct MaskDir {
+  fs::path path;
+  MaskDir() {
+    char name[] = "/tmp/ztr_mask_XXXXXX";
+    path = mkdtemp(name) ? fs::path(name) : fs::path();
+  }
+  ~MaskDir() { fs::remove_all(path); }
+};
+
+}  // namespace
+
+TEST(MaskIo, WrittenMaskReadsBackVoxelForVoxel) {
+  MaskDir dir;
+  VoxelMask mask;
+  mask.x = 4, mask.y = 3, mask.z = 2;
+  mask.inside.assign(24, 0);
+  for (int i : {0, 5, 11, 23}) mask.inside[static_cast<size_t>(i)] = 1;
+  ImageGeometry geometry;
+  const std::string path = (dir.path / "m.nii.gz").string();
+  std::string error;
+  ASSERT_TRUE(write_mask_nifti(mask, geometry, path, &error)) << error;
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1)
+      << "the temporary file was left behind";
+  VoxelMask back;
+  ASSERT_TRUE(read_mask_nifti(path, {4, 3, 2, 1}, &back, &error)) << error;
+  EXPECT_EQ(back.inside, mask.inside);
+  EXPECT_TRUE(back.at(3, 2, 1));
+  EXPECT_FALSE(back.at(1, 0, 0));
+}
+
+TEST(MaskIo, RefusesAMaskOnAnotherGridOrAMissingFile) {
+  MaskDir dir;
+  VoxelMask mask;
+  mask.x = 2, mask.y = 2, mask.z = 2;
+  mask.inside.assign(8, 1);
+  const std::string path = (dir.path / "m.nii").string();
+  std::string error;
+  ASSERT_TRUE(write_mask_nifti(mask, ImageGeometry{}, path, &error)) << error;
+  VoxelMask back;
+  EXPECT_FALSE(read_mask_nifti(path, {2, 2, 3, 1}, &back, &error));
+  EXPECT_NE(error.find("not on the input's 2x2x3 grid"), std::string::npos) << error;
+  EXPECT_FALSE(read_mask_nifti((dir.path / "none.nii").string(), {2, 2, 2, 1}, &back, &error));
+  EXPECT_TRUE(back.inside.empty()) << "a refused mask must leave the output untouched";
+}
