@@ -35,6 +35,18 @@ struct PointSink {
   }
 };
 
+// The steps i in [from, to] whose position o + i s can lie on the volume's axis [0, dim - 1],
+// widened by one step for rounding (the sink tests each position exactly). Keeps the loops
+// proportional to the volume however large the region is.
+bool clip_steps(double o, double s, int64_t dim, int64_t* from, int64_t* to) {
+  const double first = std::ceil((0.0 - o) / s) - 1.0;
+  const double last = std::floor((double(dim - 1) - o) / s) + 1.0;
+  if (first > double(*to) || last < double(*from)) return false;
+  if (first > double(*from)) *from = int64_t(first);
+  if (last < double(*to)) *to = int64_t(last);
+  return *from <= *to;
+}
+
 float clamp01(float v) { return (v >= 0.0f) ? std::min(v, 1.0f) : 0.0f; }
 
 // Eigenvalue ratios l2/l1 and l3/l1 clamped to 0..1; 0 for a non-positive l1.
@@ -74,15 +86,21 @@ int32_t sample_profile_points(const PROFILE_REGION& region, float spacing, const
   switch (region.selector) {
     case ZTR_REGION_BOX_VOI: {
       // [origin, origin + size): a position at origin + size belongs to the next box.
-      int64_t n[3];
+      int64_t from[3], to[3];
       for (int a = 0; a < 3; ++a) {
         const double steps = std::ceil(double(region.box.size[a]) / s);
-        if (!(steps > 0.0)) return 0;
-        n[a] = int64_t(std::min(steps, 1.0e7));
+        if (!(steps > 0.0) || !std::isfinite(region.box.origin[a])) return 0;
+        from[a] = 0;
+        to[a] = int64_t(std::min(steps, 1.0e15)) - 1;
+        if (!clip_steps(region.box.origin[a], s, dims[a], &from[a], &to[a])) return 0;
       }
-      for (int64_t k = 0; k < n[2]; ++k) {
-        for (int64_t j = 0; j < n[1]; ++j) {
-          for (int64_t i = 0; i < n[0]; ++i) {
+      for (int64_t k = from[2]; k <= to[2]; ++k) {
+        for (int64_t j = from[1]; j <= to[1]; ++j) {
+          for (int64_t i = from[0]; i <= to[0]; ++i) {
+            if (float(i) * s >= region.box.size[0] || float(j) * s >= region.box.size[1] ||
+                float(k) * s >= region.box.size[2]) {
+              continue;
+            }
             if (!sink.add(region.box.origin[0] + float(i) * s, region.box.origin[1] + float(j) * s,
                           region.box.origin[2] + float(k) * s)) {
               return sink.added;
@@ -95,11 +113,17 @@ int32_t sample_profile_points(const PROFILE_REGION& region, float spacing, const
     case ZTR_REGION_SPHERE: {
       const float r = region.sphere_radius;
       if (!(r >= 0.0f) || !std::isfinite(r)) return 0;
-      const int64_t n = int64_t(std::min(double(r / s), 1.0e4)) + 5;
+      const int64_t n = int64_t(std::min(double(r / s), 1.0e15)) + 5;
       const float* c = region.sphere_centre;
-      for (int64_t k = -n; k <= n; ++k) {
-        for (int64_t j = -n; j <= n; ++j) {
-          for (int64_t i = -n; i <= n; ++i) {
+      int64_t from[3], to[3];
+      for (int a = 0; a < 3; ++a) {
+        from[a] = -n;
+        to[a] = n;
+        if (!std::isfinite(c[a]) || !clip_steps(c[a], s, dims[a], &from[a], &to[a])) return 0;
+      }
+      for (int64_t k = from[2]; k <= to[2]; ++k) {
+        for (int64_t j = from[1]; j <= to[1]; ++j) {
+          for (int64_t i = from[0]; i <= to[0]; ++i) {
             const float d[3] = {float(i) * s, float(j) * s, float(k) * s};
             if (d[0] * d[0] + d[1] * d[1] + d[2] * d[2] > r * r) continue;
             if (!sink.add(c[0] + d[0], c[1] + d[1], c[2] + d[2])) return sink.added;

@@ -106,6 +106,26 @@ TEST(ProfileSampling, SphereAndVoxelGroupGrids) {
   EXPECT_EQ(sample_profile_points(other, 1.0f, dims, &points), 0);
 }
 
+// A region far larger than the volume costs only the volume's positions.
+TEST(ProfileSampling, HugeRegionsAreWalkedOnlyInsideTheVolume) {
+  const int32_t dims[3] = {8, 8, 8};
+  PROFILE_REGION box;
+  box.box.origin[0] = box.box.origin[1] = box.box.origin[2] = -1.0e6f;
+  box.box.size[0] = box.box.size[1] = box.box.size[2] = 2.0e6f;
+  std::vector<float> points;
+  EXPECT_EQ(sample_profile_points(box, 1.0f, dims, &points), 512);
+  PROFILE_REGION sphere;
+  sphere.selector = ZTR_REGION_SPHERE;
+  sphere.sphere_centre[0] = sphere.sphere_centre[1] = sphere.sphere_centre[2] = 4.0f;
+  sphere.sphere_radius = 1.0e6f;
+  points.clear();
+  EXPECT_EQ(sample_profile_points(sphere, 0.5f, dims, &points), 15 * 15 * 15);
+  PROFILE_REGION outside;
+  outside.box.origin[0] = 100.0f;
+  points.clear();
+  EXPECT_EQ(sample_profile_points(outside, 1.0f, dims, &points), 0);
+}
+
 TEST(ProfileSampling, StopsAtTheLimitAndSaysSo) {
   const int32_t dims[3] = {20, 20, 20};
   PROFILE_REGION region;
