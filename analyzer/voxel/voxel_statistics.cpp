@@ -278,14 +278,28 @@ double voxelgroup_distance(const VOXEL_GROUP_BOX& a, const VOXEL_GROUP_BOX& b,
   // farther apart than that.
   double best = std::numeric_limits<double>::infinity();
   const double w[3] = {voxel_size[0], voxel_size[1], voxel_size[2]};
-  for (const auto& p : sa) {
-    for (const auto& q : sb) {
-      double d2 = 0.0;
-      for (int k = 0; k < 3; ++k) {
-        const double d = double(p[k] - q[k]) * w[k];
-        d2 += d * d;
-      }
-      if (d2 < best) best = d2;
+  using Point = std::array<double, 3>;
+  auto to_mm = [&](const std::array<int32_t, 3>& v) {
+    return Point{v[0] * w[0], v[1] * w[1], v[2] * w[2]};
+  };
+  std::vector<Point> targets;
+  targets.reserve(sb.size());
+  for (const auto& q : sb) targets.push_back(to_mm(q));
+  // Sorted along x, the scan from each point stops once the x gap alone exceeds the best.
+  std::sort(targets.begin(), targets.end());
+  for (const auto& v : sa) {
+    const Point p = to_mm(v);
+    const auto start = std::lower_bound(targets.begin(), targets.end(), p);
+    auto consider = [&](const Point& q) {
+      const double dx = p[0] - q[0];
+      if (dx * dx >= best) return false;
+      const double dy = p[1] - q[1], dz = p[2] - q[2];
+      best = std::min(best, dx * dx + dy * dy + dz * dz);
+      return true;
+    };
+    for (auto it = start; it != targets.end() && consider(*it); ++it) {
+    }
+    for (auto it = start; it != targets.begin() && consider(*(it - 1)); --it) {
     }
     if (best == 0.0) break;
   }
