@@ -33,6 +33,12 @@ void on_roi_panel_shown(GObject*, GParamSpec*, gpointer self) {
   static_cast<GtkFrontend*>(self)->report_exposed_view();
 }
 
+void on_roi_panel_chosen(GtkComboBox* box, gpointer stack) {
+  if (const gchar* id = gtk_combo_box_get_active_id(box)) {
+    gtk_stack_set_visible_child_name(GTK_STACK(stack), id);
+  }
+}
+
 gboolean on_timer(gpointer self) {
   static_cast<GtkFrontend*>(self)->timer_fired();
   return G_SOURCE_REMOVE;  // the tick re-arms itself as a new one-shot timeout
@@ -274,8 +280,14 @@ GtkWidget* GtkFrontend::build_roi_page() {
     gtk_stack_add_titled(GTK_STACK(roi_stack_), widget->root(), p.name, p.title);
     roi_views_[static_cast<int>(p.panel)] = std::move(widget);
   }
-  GtkWidget* switcher = gtk_stack_switcher_new();
-  gtk_stack_switcher_set_stack(GTK_STACK_SWITCHER(switcher), GTK_STACK(roi_stack_));
+  // A combo box rather than a stack switcher: three side-by-side buttons would widen the
+  // window past its 320 pixels.
+  GtkWidget* switcher = gtk_combo_box_text_new();
+  for (const auto& p : kPanels) {
+    gtk_combo_box_text_append(GTK_COMBO_BOX_TEXT(switcher), p.name, p.title);
+  }
+  gtk_combo_box_set_active_id(GTK_COMBO_BOX(switcher), "spherical");
+  g_signal_connect(switcher, "changed", G_CALLBACK(on_roi_panel_chosen), roi_stack_);
   gtk_widget_set_halign(switcher, GTK_ALIGN_CENTER);
   gtk_box_pack_start(GTK_BOX(page), switcher, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(page), roi_stack_, TRUE, TRUE, 0);

@@ -73,7 +73,14 @@ SliceViewWidget::SliceViewWidget(SliceViewFrame& frame) : frame_(frame) {
 
   accels_ = gtk_accel_group_new();
   bars_ = build_menu_bar(orientation_menu_items(), accels_, on_orientation_item, this);
-  gtk_box_pack_start(GTK_BOX(root_), bars_.bar, FALSE, FALSE, 0);
+  // The orientation menu and the toggle share the top row, so that the frame stays within
+  // the main window's 320 pixels.
+  GtkWidget* top = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 4);
+  gtk_box_pack_start(GTK_BOX(top), bars_.bar, TRUE, TRUE, 0);
+  sync_ = gtk_toggle_button_new_with_label("sync.");
+  g_signal_connect(sync_, "toggled", G_CALLBACK(on_sync_toggled), this);
+  gtk_box_pack_end(GTK_BOX(top), sync_, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(root_), top, FALSE, FALSE, 0);
 
   area_ = gtk_drawing_area_new();
   gtk_widget_set_name(area_, "slice-view-area");
@@ -96,14 +103,16 @@ SliceViewWidget::SliceViewWidget(SliceViewFrame& frame) : frame_(frame) {
   next_ = labelled_button(" > ", G_CALLBACK(on_next), this);
   greyscale_ = labelled_button(" G ", G_CALLBACK(on_greyscale), this);
   threshold_ = labelled_button(" T ", G_CALLBACK(on_threshold), this);
-  sync_ = gtk_toggle_button_new_with_label("sync.");
-  g_signal_connect(sync_, "toggled", G_CALLBACK(on_sync_toggled), this);
-  for (GtkWidget* w : {zoom_in_, zoom_out_, previous_, next_, greyscale_, threshold_, sync_}) {
+  for (GtkWidget* w : {zoom_in_, zoom_out_, previous_, next_, greyscale_, threshold_}) {
     gtk_box_pack_start(GTK_BOX(buttons), w, FALSE, FALSE, 0);
   }
   gtk_box_pack_start(GTK_BOX(root_), buttons, FALSE, FALSE, 0);
 
   gtk_widget_show_all(root_);
+  // Only refresh() decides which orientation bar is shown; a window's show_all must not.
+  for (const MenuItemEntry& entry : orientation_menu_items()) {
+    if (is_branch(entry)) gtk_widget_set_no_show_all(bars_.items.at(entry.path), TRUE);
+  }
   frame_.on_repaint = [this](SliceViewFrame&) { refresh(); };
   refresh();
 }

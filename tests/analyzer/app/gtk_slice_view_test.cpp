@@ -220,6 +220,11 @@ TEST(GtkRoiEditorPage, TheVisiblePanelOfTheRoiPageIsTheExposedView) {
   EXPECT_EQ(&freehand->frame(), &state.views.roi_view(RoiPanel::Freehand));
   frontend.set_current_page(2);
   EXPECT_EQ(state.views.exposed, nullptr);
+  // The window keeps its width of 320 with the ROI page's panels in it.
+  GtkWidget* page = gtk_widget_get_parent(frontend.roi_panel_stack());
+  gint minimum = 0, natural = 0;
+  gtk_widget_get_preferred_width(page, &minimum, &natural);
+  EXPECT_LE(minimum, 320);
   frontend.destroy_main_window();
   EXPECT_EQ(state.views.roi_view(RoiPanel::Freehand).on_repaint, nullptr);
 }
