@@ -21,6 +21,17 @@ gboolean on_main_window_delete(GtkWidget*, GdkEvent*, gpointer self) {
   return TRUE;  // the window goes away at shutdown
 }
 
+// The palette commands have plain-letter accelerators (F, L, N, B, G); text typed into the
+// memo or an entry goes to that widget first, so the letters are not taken as commands.
+gboolean on_main_window_key(GtkWidget* window, GdkEventKey* event, gpointer) {
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window));
+  const bool plain = (event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK)) == 0;
+  if (plain && focus && (GTK_IS_EDITABLE(focus) || GTK_IS_TEXT_VIEW(focus))) {
+    return gtk_window_propagate_key_event(GTK_WINDOW(window), event);
+  }
+  return FALSE;
+}
+
 void on_memo_changed(GtkTextBuffer*, gpointer self) {
   static_cast<GtkFrontend*>(self)->memo_changed();
 }
@@ -340,6 +351,7 @@ void GtkFrontend::build_main_window(AppState& state) {
   gtk_window_set_title(GTK_WINDOW(window_), "heLiXIA");
   gtk_window_set_default_size(GTK_WINDOW(window_), 320, 712);
   g_signal_connect(window_, "delete-event", G_CALLBACK(on_main_window_delete), this);
+  g_signal_connect(window_, "key-press-event", G_CALLBACK(on_main_window_key), this);
 
   main_accels_ = gtk_accel_group_new();
   study_accels_ = gtk_accel_group_new();
