@@ -501,6 +501,24 @@ void reset_frame(SliceViewFrame& frame, const RawVolumeData* volume) {
   redraw_frame(frame);
 }
 
+void refresh_frame(SliceViewFrame& frame) {
+  frame.redrawing = true;
+  set_view_orientation(frame, frame.view.orientation, true);
+  frame.redrawing = false;
+}
+
+void load_view(SliceViewFrame& frame, const SliceView& stored) {
+  copy_view(frame.view, stored);
+  if (frame.volume && (frame.view.channel < 0 || frame.view.channel >= frame.volume->header->channels)) {
+    frame.view.channel = 0;
+    adjust_greyscale(frame.view, frame.volume);
+  }
+  frame.held = false;
+  refresh_frame(frame);
+}
+
+void store_view(const SliceViewFrame& frame, SliceView& stored) { copy_view(stored, frame.view); }
+
 // ---- pointer events ------------------------------------------------------------------------
 
 void view_button_press(SliceViewFrame& frame, int x, int y, int button, bool ctrl) {

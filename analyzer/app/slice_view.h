@@ -152,6 +152,15 @@ void set_follow(SliceViewFrame& frame, bool follow);
 void follow_host(SliceViewFrame& frame, const ZTRipc_BROADCASTER& broadcast);
 // Binds the frame to `volume` (none allowed) and starts over as a new view of it, following.
 void reset_frame(SliceViewFrame& frame, const RawVolumeData* volume);
+// Re-runs the current orientation as a refresh (sync and outline stay): after the voxel
+// values under the view changed.
+void refresh_frame(SliceViewFrame& frame);
+
+// Where a region keeps its view: `load_view` puts a stored record into the frame (pictures
+// re-sampled from the frame's volume, the channel kept within it); `store_view` copies the
+// frame's record out, drawing included.
+void load_view(SliceViewFrame& frame, const SliceView& stored);
+void store_view(const SliceViewFrame& frame, SliceView& stored);
 
 // Pointer events in drawing-area pixels; positions outside the area are clamped to it.
 // `button` is 1, 2 or 3; `ctrl` tells whether Control was held at the press.

@@ -32,6 +32,17 @@ void follow_host_cursor(AppState& state) {
   for (SliceViewFrame& frame : state.views.roi_editor) follow_host(frame, *state.broadcast);
 }
 
+void refresh_views(AppState& state) {
+  for (SliceViewFrame& frame : state.views.roi_editor) {
+    if (!frame.volume) continue;
+    if (frame.view.channel >= frame.volume->header->channels) {
+      show_channel(frame, 0);  // the channel it showed is gone
+    } else {
+      refresh_frame(frame);
+    }
+  }
+}
+
 void release_views(AppState& state) {
   for (SliceViewFrame& frame : state.views.roi_editor) frame.volume = nullptr;
   state.views.exposed = nullptr;

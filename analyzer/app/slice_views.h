@@ -29,6 +29,8 @@ struct SliceViewSet {
 void reset_views(AppState& state);
 // Moves every following view to the host's cursor in the broadcast record.
 void follow_host_cursor(AppState& state);
+// Re-samples every view after the voxel values changed under it (same matrix).
+void refresh_views(AppState& state);
 // Unbinds every view from the volume before the volume goes away.
 void release_views(AppState& state);
 

@@ -182,3 +182,41 @@ TEST(PaletteMenu, PaletteAndOrientationItemsHaveTheirCommands) {
   EXPECT_STREQ(orientation_bar_title(ZTR_VIEW_SPHERICAL), "Spherical");
   EXPECT_STREQ(orientation_bar_title(ZTR_VIEW_AXIAL), " Axial  ");
 }
+
+TEST_F(PaletteTest, AStoredViewLoadsBackWithItsDrawingIntoAnotherFrame) {
+  SliceViewFrame& drawn = state.views.roi_view(RoiPanel::Freehand);
+  drawn.view.zoom = 1.0f;
+  redraw_frame(drawn);
+  view_button_press(drawn, 10, 10, 1, false);
+  view_pointer_motion(drawn, 40, 10);
+  view_pointer_motion(drawn, 40, 40);
+  view_button_release(drawn, 40, 40, 1);
+  SliceView stored;
+  store_view(drawn, stored);
+  stored.channel = 9;  // from a volume with more channels
+
+  SliceViewFrame& other = state.views.roi_view(RoiPanel::Voxelgroup);
+  other.follow = true;
+  load_view(other, stored);
+  EXPECT_EQ(other.view.point_count, 3);
+  EXPECT_EQ(other.view.outline[2], (ViewPoint{40, 40}));
+  EXPECT_EQ(other.view.overlay, drawn.view.overlay);
+  EXPECT_EQ(other.view.channel, 0);
+  EXPECT_TRUE(other.follow) << "loading is no user choice";
+  EXPECT_EQ(other.view.image, drawn.view.image);
+}
+
+TEST_F(PaletteTest, RefreshShowsNewValuesAndFallsBackWhenTheChannelIsGone) {
+  frame().view.point_count = 2;
+  frame().follow = false;
+  show_channel(state.views.roi_view(RoiPanel::Freehand), 3);
+  fill_int16(state.volume.get(), [](int, int64_t) { return 7; });
+  refresh_views(state);
+  EXPECT_EQ(frame().view.image[128 * ZTR_VIEW_SIZE + 128], 7.0f);
+  EXPECT_EQ(frame().view.point_count, 2);
+  EXPECT_FALSE(frame().follow);
+  VolumePtr fewer = make_volume(16, 16, 8, 2);
+  ZTR_SwapRawVolumeData(state.volume.get(), fewer.get());
+  refresh_views(state);
+  EXPECT_EQ(state.views.roi_view(RoiPanel::Freehand).view.channel, 0);
+}
