@@ -486,7 +486,10 @@ void follow_host(SliceViewFrame& frame, const ZTRipc_BROADCASTER& broadcast) {
   if (!frame.follow || frame.held) return;
   const float* c = broadcast.cursor;
   if (!std::isfinite(c[0]) || !std::isfinite(c[1]) || !std::isfinite(c[2])) return;
-  frame.view.centre = {c[0], c[1], c[2]};
+  const Vec3 cursor{c[0], c[1], c[2]};
+  // The timer asks several times a second; a view already there has nothing to redraw.
+  if (frame.view.centre == cursor && frame.view.point_count == 0) return;
+  frame.view.centre = cursor;
   clear_outline(frame.view);
   redraw_frame(frame);
 }

@@ -529,6 +529,16 @@ TEST(FollowHost, AFollowingViewMovesToTheCursorAndAHeldOneStays) {
   EXPECT_EQ(frame.view.centre, (Vec3{3, 4, 5}));
   EXPECT_EQ(frame.view.point_count, 0);
   EXPECT_EQ(at(frame.view, 128, 128), 3.0f + 40.0f + 500.0f);
+  int repaints = 0;
+  frame.on_repaint = [&](SliceViewFrame&) { ++repaints; };
+  follow_host(frame, broadcast);
+  EXPECT_EQ(repaints, 0) << "already at the cursor";
+  broadcast.cursor[2] = 6;
+  follow_host(frame, broadcast);
+  EXPECT_EQ(repaints, 1);
+  EXPECT_EQ(frame.view.centre, (Vec3{3, 4, 6}));
+  broadcast.cursor[2] = 5;
+  follow_host(frame, broadcast);
   broadcast.cursor[0] = NAN;
   follow_host(frame, broadcast);
   EXPECT_EQ(frame.view.centre, (Vec3{3, 4, 5}));

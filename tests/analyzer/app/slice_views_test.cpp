@@ -220,3 +220,10 @@ TEST_F(PaletteTest, RefreshShowsNewValuesAndFallsBackWhenTheChannelIsGone) {
   refresh_views(state);
   EXPECT_EQ(state.views.roi_view(RoiPanel::Freehand).view.channel, 0);
 }
+
+TEST_F(PaletteTest, AnUploadWithoutAHostIsReportedAsFailed) {
+  // No client session: the append is refused at once.
+  upload_current_channel_command(state, dialogs);
+  EXPECT_EQ(dialogs.of_kind("message").front().text, " uploading channel 0 ...");
+  EXPECT_EQ(dialogs.message_line(), " upload of channel 0 failed.");
+}
