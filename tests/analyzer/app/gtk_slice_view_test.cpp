@@ -228,3 +228,20 @@ TEST(GtkRoiEditorPage, TheVisiblePanelOfTheRoiPageIsTheExposedView) {
   frontend.destroy_main_window();
   EXPECT_EQ(state.views.roi_view(RoiPanel::Freehand).on_repaint, nullptr);
 }
+
+TEST_F(SliceViewWidgetTest, OneClickAfterThresholdTracesTheWhiteRegion) {
+  frame.view.drawing_mode = ZTR_DRAW_FREEHAND;
+  // The ramp is 8 x + y: the threshold at the centre's level whitens the right half.
+  gtk_button_clicked(GTK_BUTTON(widget->threshold_button()));
+  frame.view.window_low = 8.0f * 20 + 16 - 0.5f;  // between x = 19 and x = 20 at y = 16
+  frame.view.window_high = frame.view.window_low + 1.0f;
+  redraw_frame(frame);
+  ASSERT_EQ(frame.view.grey_image[128 * S + 200], 255);
+  GtkWidget* area = widget->drawing_area();
+  send_button(area, GDK_BUTTON_PRESS, 200, 128, 1);
+  send_button(area, GDK_BUTTON_RELEASE, 200, 128, 1);
+  EXPECT_GT(frame.view.point_count, 100) << "the outline runs around the white half";
+  EXPECT_EQ(frame.view.overlay[128 * S + 200], 255);
+  EXPECT_EQ(frame.view.overlay[128 * S + 20], 0);
+  EXPECT_EQ(differing(render(area), model_pixels()), 0);
+}
