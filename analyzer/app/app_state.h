@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analyzer/app/slice_views.h"
 #include "analyzer/dti/dti_data.h"
 #include "sdk/ipc/ipc_client.h"
 #include "sdk/volume/raw_volume.h"
@@ -80,6 +81,8 @@ struct SessionHooks {
   std::function<int(AppState&)> prepare_rtnns;
   std::function<void(AppState&)> release_rtnns;
   std::function<void(AppState&)> release_views;
+  // True when the active ROI is locked (its view then keeps its channel); empty: no ROIs.
+  std::function<bool(AppState&)> active_roi_locked;
 };
 
 struct BroadcasterDeleter {
@@ -123,6 +126,7 @@ struct AppState {
   std::array<std::string, ZTR_FILE_KIND_COUNT> file_names;
   ObjectCounters counters;
   SessionHooks hooks;
+  SliceViewSet views;
 
   std::string& file_name(FileKind kind) { return file_names[static_cast<int>(kind)]; }
   // True when DTI data exists and its MPG setting is ready.

@@ -179,6 +179,8 @@ void download_data_command(AppState& state, Dialogs& dialogs) {
   if (!fits) {
     build_dti_data(state);
     reset_slice_views(state, dialogs);
+  } else {
+    refresh_views(state);
   }
   refresh_memo(state, dialogs);
   dialogs.set_message_line(" data exchaned.");

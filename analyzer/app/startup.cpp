@@ -125,6 +125,12 @@ int run_helixia_unguarded(int argc, const char* const* argv, Frontend& frontend,
                           const SessionHooks& hooks) {
   std::unique_ptr<AppState> state(new (std::nothrow) AppState);
   if (!state) return 0;
+  // The window's widgets are bound to the state's views: whichever way this function is
+  // left, the window goes before the state does.
+  struct WindowGuard {
+    Frontend& frontend;
+    ~WindowGuard() { frontend.destroy_main_window(); }
+  } window_guard{frontend};
   state->hooks = hooks;
   state->client_number = parse_client_number(argc, argv);
   state->volume.reset();
@@ -152,7 +158,6 @@ int run_helixia_unguarded(int argc, const char* const* argv, Frontend& frontend,
 
   frontend.run_main_loop(*state);
   shutdown_application(*state);
-  frontend.destroy_main_window();
   return 0;
 }
 

@@ -3,7 +3,9 @@
 // shutdown leaving no object or board behind.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "analyzer/app/commands.h"
@@ -381,4 +383,50 @@ TEST_F(HostSessionTest, DownloadOfTheSameMatrixKeepsTheMpgSetting) {
   EXPECT_FLOAT_EQ(state.dti->b_value[3], 800.0f);
   EXPECT_TRUE(state.dti_ready());
   EXPECT_EQ(dialogs.count("notice"), 0);
+}
+
+TEST_F(HostSessionTest, UploadCurrentChannelAppendsTheExposedViewsChannelToTheHost) {
+  state.hooks.reset_views = reset_views;
+  start_up();
+  SliceViewFrame& frame = state.views.roi_view(RoiPanel::Freehand);
+  state.views.exposed = &frame;
+  for (int k = 0; k < 3; ++k) channel_next_command(state, dialogs);
+  ASSERT_EQ(frame.view.channel, 3);
+  StderrCapture quiet;
+  upload_current_channel_command(state, dialogs);
+  quiet.finish();
+  EXPECT_EQ(dialogs.of_kind("message").front().text, " uploading channel 3 ...");
+  EXPECT_EQ(dialogs.message_line(), " channel 3 uploaded.");
+  EXPECT_EQ(dialogs.count("notice"), 0);
+
+  ASSERT_TRUE(host->quit());
+  VolumePtr held(LoadRawVolumeFile((output + "/volume.raw").c_str(), nullptr, nullptr));
+  ASSERT_TRUE(held);
+  ASSERT_EQ(held->header->channels, 8);
+  ASSERT_EQ(ZTR_GetChannelBytes(held.get(), 7), ZTR_GetChannelBytes(state.volume.get(), 3));
+  EXPECT_EQ(std::memcmp(held->data[7], state.volume->data[3], ZTR_GetChannelBytes(held.get(), 7)),
+            0);
+}
+
+TEST_F(HostSessionTest, TimerMovesTheFollowingViewsToTheHostCursor) {
+  state.hooks.reset_views = reset_views;
+  state.hooks.follow_host_cursor = follow_host_cursor;
+  start_up();
+  SliceViewFrame& held_still = state.views.roi_view(RoiPanel::Freehand);
+  held_still.follow = false;
+  const Vec3 still = held_still.view.centre;
+  host->send("cursor 3 4 2");
+  const Vec3 target{3, 4, 2};
+  bool moved = false;
+  for (int i = 0; i < 100 && !moved; ++i) {
+    timer_tick(state, dialogs);
+    moved = state.views.roi_view(RoiPanel::Spherical).view.centre == target;
+    if (!moved) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(moved) << "the host's cursor never reached the view";
+  EXPECT_EQ(state.views.roi_view(RoiPanel::Voxelgroup).view.centre, target);
+  EXPECT_EQ(held_still.view.centre, still);
+  // The picture's centre shows the voxel under the cursor (channel 0: tissue at (3, 4, 2)).
+  const SliceView& view = state.views.roi_view(RoiPanel::Spherical).view;
+  EXPECT_EQ(view.image[128 * ZTR_VIEW_SIZE + 128], 1000.0f);
 }
