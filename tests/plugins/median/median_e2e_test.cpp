@@ -204,19 +204,27 @@ TEST(MedianPluginServed, RadiusBelowOneSendsTheVolumeBackUnchanged) {
   const size_t first = s.run.err.find(invalid);
   ASSERT_NE(first, std::string::npos) << s.run.err;
   EXPECT_NE(s.run.err.find(invalid, first + invalid.size()), std::string::npos) << s.run.err;
+  // Nothing was filtered: the plug-in fails, and the host says so in its exit status and
+  // in its summary.
+  EXPECT_TRUE(WIFEXITED(s.run.status) && WEXITSTATUS(s.run.status) == 1) << s.run.err;
+  std::ifstream summary(dir.path / "out" / "summary.json");
+  const std::string json((std::istreambuf_iterator<char>(summary)), std::istreambuf_iterator<char>());
+  EXPECT_NE(json.find("\"plugin_exit\": \"exit 1\""), std::string::npos) << json;
 }
 
 #endif  // ZTR_HOST_PROGRAM
 
-TEST(MedianPluginAlone, WithoutAHostEndsQuietlyWithStatusZero) {
+TEST(MedianPluginAlone, WithoutAHostFailsWithOneLineAndStatusOne) {
   ScratchDir dir("alone");
+  const int client = client_number(3);
   const RunResult r =
-      run_program({ZTR_MEDIAN_PROGRAM, std::to_string(client_number(3)), "2.5"}, dir.path,
+      run_program({ZTR_MEDIAN_PROGRAM, std::to_string(client), "2.5"}, dir.path,
                   std::chrono::seconds(60));
   ASSERT_TRUE(r.finished);
   ASSERT_TRUE(WIFEXITED(r.status));
-  EXPECT_EQ(WEXITSTATUS(r.status), 0);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(WEXITSTATUS(r.status), 1);
+  EXPECT_EQ(r.err, "Failed <ZTRipc_InitializeClient>: no host serves client " + std::to_string(client) +
+                       ". Exit now.\n");
 }
 
 }  // namespace
