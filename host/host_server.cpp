@@ -80,7 +80,7 @@ HostLock& HostLock::operator=(HostLock&& other) noexcept {
 }
 
 std::string HostLock::name(int32_t client_number) {
-  return ZTRipc_ComposeBoardName("ZTR_HOST_LOCK", client_number);
+  return ZTRipc_ComposeBoardName(ZTRipc_HOST_LOCK_BASE, client_number);
 }
 
 HostLock HostLock::acquire(int32_t client_number, std::string* error) {

@@ -37,7 +37,8 @@ struct Session {
 Session& session();
 
 // True once the host's boards have disappeared or been replaced by other objects under the
-// same names; the first time it says so on standard error. Checks the names afresh.
+// same names, or the host's lock object is left unheld (a host killed outright); the first
+// time it says so on standard error. Checks afresh.
 bool host_gone();
 
 // One bounded wait on the host. Each call of next() starts a polling round; it returns false

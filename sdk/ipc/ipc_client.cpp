@@ -2,8 +2,12 @@
 // bounded busy poll, and the whole-volume exchange.
 #include "sdk/ipc/ipc_client.h"
 
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/file.h>
+#include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -29,16 +33,31 @@ void say_verbose(const char* text) {
   if (session().verbose) std::fputs(text, stderr);
 }
 
+namespace {
+
+// False only when the host's lock object exists and nobody holds it: a host that locks its
+// number and was killed leaves its boards behind, but not its lock.
+bool host_lock_held(int32_t client_number) {
+  const std::string object = "/" + ZTRipc_ComposeBoardName(ZTRipc_HOST_LOCK_BASE, client_number);
+  const int fd = shm_open(object.c_str(), O_RDONLY, 0);
+  if (fd < 0) return true;  // a host that does not lock: no word on its life
+  const bool free = flock(fd, LOCK_SH | LOCK_NB) == 0;
+  ::close(fd);  // also lets go of the probe
+  return !free;
+}
+
+}  // namespace
+
 bool host_gone() {
   Session& s = session();
   if (s.host_gone) return true;
   if (!s.initialized) return false;
   if (s.broadcaster_board.still_named() && s.message_board.still_named() &&
-      s.request_board.still_named()) {
+      s.request_board.still_named() && host_lock_held(s.client_number)) {
     return false;
   }
   s.host_gone = true;
-  say("<Warning> Server gone: its boards were removed or replaced\n");
+  say("<Warning> Server gone: the host ended or its boards were removed or replaced\n");
   return true;
 }
 
