@@ -27,10 +27,12 @@ using ztr::ipc::testing::unique_client_number;
 namespace {
 
 // Enough rounds for the answering thread, few enough that a refused wait ends quickly.
+// A round is a board read of about a microsecond, and a wait that goes on sleeps, counting
+// a round per microsecond slept: these limits are roughly 0.2 s, 0.05 s and 0.1 s long.
 constexpr int32_t kAnsweredPollLimit = 200000;
-constexpr int32_t kShortPollLimit = 2000;
+constexpr int32_t kShortPollLimit = 50000;
 // Room for a few answered waits, still short for the one that is never answered.
-constexpr int32_t kModestPollLimit = 5000;
+constexpr int32_t kModestPollLimit = 100000;
 
 const char* const kClientId = "heLiXIA";
 
