@@ -61,7 +61,8 @@ bool host_gone() {
   return true;
 }
 
-Wait::Wait() : start_(Clock::now()), next_check_(start_) {}
+// The first round checks the host at once; later rounds every 20 ms.
+Wait::Wait() : start_(Clock::now()), next_check_(start_ + std::chrono::milliseconds(20)) {}
 
 bool Wait::next() {
   Session& s = session();
