@@ -26,6 +26,11 @@
 namespace {
 
 using ztr::e2e::make_volume;
+
+// A wait the host never answers: long enough (about 0.3 s: a round that sleeps counts a
+// round per microsecond) for the host to read and refuse what it was sent, short enough to
+// keep the test quick.
+constexpr int32_t kRefusalPollLimit = 300000;
 using ztr::e2e::same_volume;
 
 struct GroupDeleter {
@@ -89,7 +94,7 @@ int scenario_channels() {
   // A channel of another size does not fit the host's volume: the host refuses it.
   // The refusal shows as an acceptance that never comes; the connection and the lock before
   // it must still succeed within the shorter limit.
-  ZTRipc_SetPollLimit(20000);
+  ZTRipc_SetPollLimit(kRefusalPollLimit);
   VolumePtr other = make_volume({3, 3, 3, 1}, {ZTR_TYPE_UINT16}, {0}, 1);
   check(ZTRipc_AppendSingleChannel(other.get(), 0) == -1, "mismatched channel refused");
   ZTRipc_BROADCASTER* info = ZTRipc_NewBroadcaster();
@@ -200,7 +205,7 @@ int scenario_intruder() {
 // Data boards that lie about their contents.
 int scenario_bad_boards() {
   {
-    ZTRipc_SetPollLimit(5000);  // the refusal shows as an acceptance that never comes
+    ZTRipc_SetPollLimit(kRefusalPollLimit);  // the refusal shows as an acceptance that never comes
     // Declares 50 channels of 2x2x1 bytes but holds one.
     const int32_t words[6] = {2, 2, 1, 50, 0, 0};
     ztr::ipc::SharedMemory db = ztr::ipc::SharedMemory::create(ZTRipc_GetDataBoardName(), 28);
@@ -222,7 +227,7 @@ int scenario_bad_boards() {
     check(db && db.write(0, words, sizeof words) == 0, "write the lying group board");
     ZTRipc_SetParameters(block);
     check(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_DOWNLOAD_OBJECT_GROUP, false) == 0, "send 512");
-    ZTRipc_SetPollLimit(5000);
+    ZTRipc_SetPollLimit(kRefusalPollLimit);
     check(ZTRipc_WaitForMessage(ZTRipc_MESSAGE_TYPE_DATA_DOWNLOAD_COMPLETED) == -1,
           "lying group refused");
   }
