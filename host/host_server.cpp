@@ -188,8 +188,12 @@ void HostServer::remove_boards() {
   broadcaster_.close();
   message_.close();
   request_.close();
-  // A data board the client created and never closed (a plug-in killed mid-transfer).
-  ipc::SharedMemory::unlink(data_board_name_);
+  // A data board the client created and never closed (a plug-in killed mid-transfer); an
+  // object another user put under that name is not ours to remove.
+  struct stat left {};
+  if (::stat(("/dev/shm/" + data_board_name_).c_str(), &left) == 0 && left.st_uid == ::geteuid()) {
+    ipc::SharedMemory::unlink(data_board_name_);
+  }
 }
 
 void HostServer::write_word(const ipc::SharedMemory& board, size_t offset, int32_t value) const {
