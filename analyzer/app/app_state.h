@@ -34,6 +34,8 @@ inline constexpr size_t ZTR_DATA_SOURCE_TEXT_BYTES = 5120;
 inline constexpr int ZTR_DEFAULT_THREADS = 8;
 inline constexpr int ZTR_MAX_THREADS = 512;
 inline constexpr int32_t ZTR_ANALYZER_POLL_LIMIT = 6553500;
+// The window freezes while the analyzer waits on the host: no single wait lasts longer.
+inline constexpr int32_t ZTR_ANALYZER_WAIT_TIME_LIMIT_MS = 3000;
 inline constexpr char ZTR_CLIENT_ID[] = "heLiXIA";
 
 // File kinds whose last chosen name is remembered between commands.

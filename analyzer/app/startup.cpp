@@ -19,6 +19,7 @@ int parse_client_number(int argc, const char* const* argv) {
 void startup_initialize_ipc(AppState& state) {
   ZTRipc_SetVerbose(true);
   ZTRipc_SetPollLimit(ZTR_ANALYZER_POLL_LIMIT);
+  ZTRipc_SetWaitTimeLimit(ZTR_ANALYZER_WAIT_TIME_LIMIT_MS);
   if (ZTRipc_InitializeClient(ZTR_CLIENT_ID, state.client_number) == -1) {
     std::fprintf(stderr, "IPC NOT available (IPC Client initialization failure)\n");
   } else {

@@ -3,8 +3,10 @@
 // shutdown leaving no object or board behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -429,4 +431,59 @@ TEST_F(HostSessionTest, TimerMovesTheFollowingViewsToTheHostCursor) {
   // The picture's centre shows the voxel under the cursor (channel 0: tissue at (3, 4, 2)).
   const SliceView& view = state.views.roi_view(RoiPanel::Spherical).view;
   EXPECT_EQ(view.image[128 * ZTR_VIEW_SIZE + 128], 1000.0f);
+}
+
+namespace {
+
+size_t count_char(const std::string& text, char c) {
+  return static_cast<size_t>(std::count(text.begin(), text.end(), c));
+}
+
+}  // namespace
+
+TEST_F(HostSessionTest, DtiFileWithoutVoxelSizeIsImportedWithAWarningAndSendsNone) {
+  start_up();
+  state.dti->voxel_size = 0.0f;  // what a host download leaves
+  const std::string path = folder.file("no_voxel_size.dti");
+  dialogs.files.push_back({ZTR_DIALOG_OK, path});
+  export_dti_file_command(state, dialogs);
+  dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
+  dialogs.files.push_back({ZTR_DIALOG_OK, path});
+  const auto start = std::chrono::steady_clock::now();
+  StderrCapture console;
+  import_dti_file_command(state, dialogs);
+  const std::string text = console.finish();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_NE(text.find("Warning: voxel size 0.000000 mm is not a positive number; not sent.\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Warning: Voxel size is not specified in ZANTREVIUM.\n"), std::string::npos);
+  // No wait ran into its limit (the limit alone is 3 s), and the console got no flood.
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
+  EXPECT_LT(count_char(text, '\r'), 100u);
+  EXPECT_EQ(dialogs.message_line(), " initialized.");
+  ASSERT_TRUE(host->quit());
+  const std::string json = summary();
+  EXPECT_NE(json.find("\"voxel_size_requests\": []"), std::string::npos) << json;
+  EXPECT_EQ(json.find("voxel size"), std::string::npos) << json;  // no refusal either
+}
+
+TEST_F(HostSessionTest, RequestTheHostNeverAcceptsEndsWithinSecondsAndFewActivityMarks) {
+  start_up();
+  // A cursor of NaN is refused by the host: the acceptance never comes.
+  uint8_t block[ZTRipc_PARAMETER_BYTES] = {};
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::memcpy(block, &nan, 4);
+  ASSERT_EQ(ZTRipc_SetParameters(block), 0);
+  const auto start = std::chrono::steady_clock::now();
+  StderrCapture console;
+  EXPECT_EQ(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_SET_CURSOR, true), -1);
+  const std::string text = console.finish();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(ZTR_ANALYZER_WAIT_TIME_LIMIT_MS));
+  EXPECT_LT(took, std::chrono::milliseconds(ZTR_ANALYZER_WAIT_TIME_LIMIT_MS + 3000));
+  // The activity marks come a few times a second, not once per polling round.
+  EXPECT_EQ(text[0], ' ');
+  EXPECT_GE(count_char(text, '\r'), 2u);
+  EXPECT_LE(count_char(text, '\r'), 5u * ZTR_ANALYZER_WAIT_TIME_LIMIT_MS / 1000 + 5) << text.size();
 }
