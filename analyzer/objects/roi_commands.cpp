@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "analyzer/objects/roi_file.h"
+#include "analyzer/objects/roi_nifti.h"
+
 void store_active_roi(RoiEditor& editor) {
   if (editor.rois.redrawing) return;
   if (ROI_OBJECT* roi = get_active_roi(editor.rois)) {
@@ -132,6 +135,34 @@ int roi_erase_box_command(RoiEditor& editor, const ZTR_BOX& box, bool inside) {
     }
   }
   return store_view_state_into_roi(panel, *roi);
+}
+
+namespace {
+
+ROI_OBJECT* show_imported(RoiEditor& editor, ROI_OBJECT* roi, const GridSize& volume_size) {
+  if (roi == nullptr) return nullptr;
+  RoiViewState& panel = editor.panel_of(roi->type);
+  load_roi_into_view_state(*roi, volume_size, panel);
+  panel.follow_host = false;
+  return roi;
+}
+
+}  // namespace
+
+ROI_OBJECT* roi_import_command(RoiEditor& editor, const std::string& path,
+                               const GridSize& volume_size, int32_t channel_count,
+                               NoticeSink* notices) {
+  store_active_roi(editor);
+  return show_imported(editor,
+                       import_roi_file(editor.rois, path, volume_size, channel_count, notices),
+                       volume_size);
+}
+
+ROI_OBJECT* roi_import_nifti_command(RoiEditor& editor, const std::string& path,
+                                     const GridSize& volume_size, std::string* reason) {
+  store_active_roi(editor);
+  return show_imported(editor, import_nifti_roi(editor.rois, path, volume_size, reason),
+                       volume_size);
 }
 
 std::array<std::string, 5> roi_list_row(const ROI_OBJECT& roi, int row) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "analyzer/notice.h"
 #include "analyzer/objects/roi_object.h"
 #include "sdk/volume/box.h"
 
@@ -64,6 +65,15 @@ int roi_force_status(RoiEditor& editor, int32_t status);
 // study(ies)\n", another kind "Thi function is only for voxelgroup ROIs\n"; a box one voxel
 // thick on any axis changes nothing. 0 when the mask was erased and stored, -1 otherwise.
 int roi_erase_box_command(RoiEditor& editor, const ZTR_BOX& box, bool inside);
+
+// File/Import/ROI object and the NIfTI mask import: stores the active ROI, adds the file's ROI
+// as the new active one and loads it into its panel, not following the host (see
+// import_roi_file and import_nifti_roi). The new ROI, or nullptr with the list unchanged.
+ROI_OBJECT* roi_import_command(RoiEditor& editor, const std::string& path,
+                               const GridSize& volume_size, int32_t channel_count,
+                               NoticeSink* notices);
+ROI_OBJECT* roi_import_nifti_command(RoiEditor& editor, const std::string& path,
+                                     const GridSize& volume_size, std::string* reason);
 
 // The five columns of a list row: "%3d" row number from 1, "Sp"/"Fh"/"Vg", "+"/"-",
 // "free"/"locked", the name.

@@ -138,7 +138,7 @@ std::array<uint16_t, 3> new_roi_colour(uint16_t id) {
 RoiView new_roi_view(const GridSize& size) {
   RoiView view;
   const float x = float(size[0]);
-  view.zoom = size[0] > 0 ? 512.0f / x : 1.0f;
+  view.zoom = size[0] > 0 ? std::max(ZTR_ROI_MIN_ZOOM, 512.0f / x) : 1.0f;
   // A small volume must not get a zero radius: the view never goes below one voxel.
   view.sphere_radius = std::max(1.0f, std::trunc(x / 256.0f * 5.0f));
   view.centre = {x / 2.0f, float(size[1]) / 2.0f, float(size[2]) * view.centre_z_factor};

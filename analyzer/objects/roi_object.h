@@ -42,7 +42,9 @@ inline constexpr uint8_t ZTR_OVERLAY_EDGE = 254;
 // Bounds of a usable view: a radius or zoom outside them would make rasterisation loop for
 // hours. Files outside them are refused; rasterisation draws nothing for such a view.
 inline constexpr float ZTR_ROI_MAX_RADIUS = 65536.0f;
-inline constexpr float ZTR_ROI_MIN_ZOOM = 1.0f / 64.0f;
+// A new ROI's view starts at zoom 512 / x and zooming out stops at 1, so 1/8 admits volumes up
+// to 4096 voxels wide; freehand rasterisation then samples at most 2560 x 2560 points.
+inline constexpr float ZTR_ROI_MIN_ZOOM = 1.0f / 8.0f;
 inline constexpr float ZTR_ROI_MAX_ZOOM = 65536.0f;
 
 using GridSize = std::array<int32_t, 3>;  // x, y, z voxels

@@ -295,3 +295,26 @@ TEST(RoiFileExport, WritesTheActiveRoiOnlyAndLeavesNoTemporary) {
   EXPECT_EQ(std::filesystem::file_size(path), 518u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
 }
+
+TEST(RoiFileImport, ImportedVoxelgroupFillsItsPanelAndKeepsThePreviousRoisEdits) {
+  TempFolder folder;
+  const std::string path = folder.file("grown.roi");
+  const ROI_OBJECT grown = voxelgroup_roi();
+  std::string reason;
+  ASSERT_TRUE(write_roi_file(path, grown, kGrid, &reason)) << reason;
+  RoiEditor editor;
+  ROI_OBJECT* before = roi_new_command(editor, ZTR_ROI_VOXELGROUP, kGrid);
+  RoiViewState& panel = editor.panel_of(ZTR_ROI_VOXELGROUP);
+  panel.mask[7] = 1;  // an edit of the ROI shown before the import
+  StderrCapture capture;
+  ROI_OBJECT* roi = roi_import_command(editor, path, kGrid, 3, nullptr);
+  capture.finish();
+  ASSERT_NE(roi, nullptr);
+  ASSERT_TRUE(before->group.has_value()) << "the import stored the active ROI first";
+  EXPECT_EQ(before->group->origin, (std::array<int32_t, 3>{7, 0, 0}));
+  EXPECT_EQ(editor.rois.active_id, roi->id);
+  EXPECT_FALSE(panel.follow_host);
+  std::vector<uint8_t> expected(panel.mask.size(), 0);
+  expand_voxel_group(*grown.group, expected, kGrid);
+  EXPECT_EQ(panel.mask, expected);
+}
