@@ -133,12 +133,17 @@ void* roi_shape(const ROI_OBJECT& roi, const GridSize& size, int32_t* type) {
     }
     case ZTR_ROI_FREEHAND: {
       if (view.points.empty()) return nullptr;
-      ZTR_POLYLINE_OBJECT* line = ZTR_NewPolylineObject(int32_t(view.points.size()), false);
-      if (line == nullptr) return nullptr;
-      for (size_t p = 0; p < view.points.size(); ++p) {
-        const Vec3 x = view_pixel_to_volume(view, view.points[p][0], view.points[p][1]);
-        line->points[p] = {x[0], x[1], x[2]};
+      // The outline is carried through the view's plane (or onto a spherical map's sphere)
+      // the way rasterisation carries the region's pixels.
+      std::vector<ZTR_OBJECT_POINT> points;
+      for (const auto& pixel : view.points) {
+        Vec3 x;
+        if (view_pixel_to_volume(view, pixel[0], pixel[1], &x)) points.push_back({x[0], x[1], x[2]});
       }
+      if (points.empty()) return nullptr;
+      ZTR_POLYLINE_OBJECT* line = ZTR_NewPolylineObject(int32_t(points.size()), false);
+      if (line == nullptr) return nullptr;
+      line->points = std::move(points);
       *type = ZTR_OBJECT_TYPE_POLYLINE;
       return line;
     }

@@ -136,10 +136,8 @@ int64_t rasterise_freehand(const RoiView& view, std::vector<uint8_t>& mask,
       const int px = pixel_index(double(i) * s);
       if (px < 0 || view.overlay[size_t(py) * kPixels + px] != ZTR_OVERLAY_INSIDE) continue;
       Vec3 point;
-      if (view.orientation == ZTR_VIEW_SPHERICAL_MAP) {
-        if (!map_pixel_to_volume(view, double(i) * s, double(j) * s, &point)) continue;
-      } else {
-        point = view_pixel_to_volume(view, float(double(i) * s), float(double(j) * s));
+      if (!view_pixel_to_volume(view, float(double(i) * s), float(double(j) * s), &point)) {
+        continue;
       }
       const double p[3] = {point[0], point[1], point[2]};
       set_voxel(mask, voxel_offset(p, size), &set);
@@ -158,13 +156,13 @@ Vec3 roi_sphere_centre(const RoiView& view) {
   return c;
 }
 
-Vec3 view_pixel_to_volume(const RoiView& view, float i, float j) {
-  Vec3 p;
+bool view_pixel_to_volume(const RoiView& view, float i, float j, Vec3* point) {
+  if (view.orientation == ZTR_VIEW_SPHERICAL_MAP) return map_pixel_to_volume(view, i, j, point);
   for (int a = 0; a < 3; ++a) {
-    p[a] = view.centre[a] + ((i - kPixels / 2) * view.u[a] + (j - kPixels / 2) * view.v[a]) /
-                                view.zoom;
+    (*point)[a] = view.centre[a] +
+                  ((i - kPixels / 2) * view.u[a] + (j - kPixels / 2) * view.v[a]) / view.zoom;
   }
-  return p;
+  return true;
 }
 
 void mark_overlay_edges(std::vector<uint8_t>& overlay) {

@@ -16,8 +16,8 @@ Vec3 roi_sphere_centre(const RoiView& view);
 
 // The volume point that overlay pixel position (i, j) (fractional pixels allowed) shows:
 // centre - 128 (u + v) / zoom + i u / zoom + j v / zoom; on a spherical-map view the point on
-// the map's sphere.
-Vec3 view_pixel_to_volume(const RoiView& view, float i, float j);
+// the map's sphere, and false for a position outside the map's disc.
+bool view_pixel_to_volume(const RoiView& view, float i, float j, Vec3* point);
 
 // Fills the closed outline into a 256 x 256 overlay: pixels inside the polygon or on its
 // sides are 255, then the edge is marked 254 (ztr_mark_overlay_edges). Empty outline: all 0.

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
+#include <cmath>
 
 #include "analyzer/objects/roi_commands.h"
 #include "analyzer/objects/roi_region.h"
@@ -166,4 +166,28 @@ TEST(ConvertRois, AChannelTheHostRefusedIsNotAppendedLocally) {
             -1);
   EXPECT_EQ(capture.finish(), "start transfer... failed; the channel is not added\n");
   EXPECT_EQ(volume->header->channels, 1);
+}
+
+TEST(DisplayGroup, OutlineDrawnOnASphericalMapLiesOnItsSphere) {
+  // Q = (20, 20, 10), a = (1, 0, 0), b = (0, 1, 0), R = 0.5 * 20 = 10: the map's centre pixel
+  // shows (20, 20, 20); pixel (168, 128) at zoom 4 is direction (10, 0, 10) -> Q + R (1, 0, 1)
+  // / sqrt 2. A point outside the map's disc has no place and is left out.
+  RoiList rois;
+  ROI_OBJECT* roi = new_roi_object(rois, ZTR_ROI_FREEHAND, {40, 40, 20});
+  roi->view.orientation = ZTR_VIEW_SPHERICAL_MAP;
+  roi->view.sphere_centre = {20, 20, 10};
+  roi->view.axis_a = {1, 0, 0};
+  roi->view.axis_b = {0, 1, 0};
+  roi->view.radius_fraction = 0.5f;
+  roi->view.zoom = 4.0f;
+  roi->view.points = {{128, 128}, {168, 128}, {255, 255}};
+  ZTR_OBJECT_GROUP* group = build_roi_display_group(rois, {40, 40, 20});
+  ASSERT_NE(group, nullptr);
+  ASSERT_EQ(group->count, 1);
+  const auto* line = static_cast<const ZTR_POLYLINE_OBJECT*>(group->objects[0]);
+  ASSERT_EQ(line->points.size(), 2u);
+  EXPECT_FLOAT_EQ(line->points[0].z, 20.0f);
+  EXPECT_NEAR(line->points[1].x, 20.0f + 10.0f / std::sqrt(2.0f), 1e-4);
+  EXPECT_NEAR(line->points[1].z, 10.0f + 10.0f / std::sqrt(2.0f), 1e-4);
+  ZTR_DeleteObjectGroup(group);
 }
