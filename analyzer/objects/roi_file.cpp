@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -104,8 +105,14 @@ size_t group_part_bytes(const ROI_OBJECT& roi) {
 
 }  // namespace
 
+// A view never holds more outline points than its capacity; a record that did would be
+// written cut to it rather than as a file no reader accepts.
+static size_t stored_point_count(const ROI_OBJECT& roi) {
+  return std::min<size_t>(roi.view.points.size(), ZTR_VIEW_MAX_POINTS);
+}
+
 size_t stored_roi_bytes(const ROI_OBJECT& roi) {
-  return 470 + 4 * roi.view.points.size() + group_part_bytes(roi);
+  return 470 + 4 * stored_point_count(roi) + group_part_bytes(roi);
 }
 
 size_t stored_roi_size(const ROI_OBJECT& roi) {
@@ -132,12 +139,13 @@ void serialise_stored_roi(const ROI_OBJECT& roi, std::vector<uint8_t>& out) {
   w.f32(v.radius_fraction);
   w.i32(v.drawing_mode);
   w.f32(v.sphere_radius);
-  w.i32(int32_t(v.points.size()));
+  const size_t points = stored_point_count(roi);
+  w.i32(int32_t(points));
   w.u16(v.start_point[0]);
   w.u16(v.start_point[1]);
-  for (const auto& p : v.points) {
-    w.u16(p[0]);
-    w.u16(p[1]);
+  for (size_t i = 0; i < points; ++i) {
+    w.u16(v.points[i][0]);
+    w.u16(v.points[i][1]);
   }
   w.i32(roi.group ? 1 : 0);
   if (roi.group) {
@@ -151,7 +159,8 @@ void serialise_stored_roi(const ROI_OBJECT& roi, std::vector<uint8_t>& out) {
   for (uint32_t word : roi.growing.words) w.u32(word);
   w.i32(roi.status);
   w.i32(roi.visibility);
-  w.bytes(roi.name, sizeof roi.name);
+  w.bytes(roi.name, sizeof roi.name - 1);
+  w.bytes("", 1);  // the terminating zero, even if a caller filled the whole field
   for (uint16_t c : roi.colour) w.u16(c);
 }
 

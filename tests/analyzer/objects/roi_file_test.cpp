@@ -318,3 +318,15 @@ TEST(RoiFileImport, ImportedVoxelgroupFillsItsPanelAndKeepsThePreviousRoisEdits)
   expand_voxel_group(*grown.group, expected, kGrid);
   EXPECT_EQ(panel.mask, expected);
 }
+
+TEST(RoiFile, AnOverfullRecordIsWrittenAsAFileTheReaderAccepts) {
+  ROI_OBJECT roi = freehand_roi();
+  roi.view.points.assign(5000, {3, 4});
+  std::memset(roi.name, 'z', sizeof roi.name);  // a caller that filled the whole field
+  const std::vector<uint8_t> bytes = file_of(roi);
+  EXPECT_EQ(bytes.size(), 48u + 470u + 4u * 4113u);
+  ROI_OBJECT back;
+  ASSERT_EQ(parse(bytes, &back), RoiFileStatus::Ok);
+  EXPECT_EQ(back.view.points.size(), 4113u);
+  EXPECT_EQ(std::strlen(back.name), 255u);
+}

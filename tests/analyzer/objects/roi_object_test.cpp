@@ -286,3 +286,27 @@ TEST(RoiCommands, ListRowsShowNumberKindVisibilityStatusAndName) {
   set_roi_name(roi, "seed");
   EXPECT_EQ(roi_list_row(roi, 7), (std::array<std::string, 5>{"  7", "Vg", "-", "locked", "seed"}));
 }
+
+TEST(RoiCommands, SelectingDuringAListRedrawStoresNothing) {
+  RoiEditor editor;
+  ROI_OBJECT* first = roi_new_command(editor, ZTR_ROI_SPHERICAL, kGrid);
+  ROI_OBJECT* second = roi_new_command(editor, ZTR_ROI_SPHERICAL, kGrid);
+  const Vec3 kept = second->view.centre;
+  editor.panel_of(ZTR_ROI_SPHERICAL).view.centre = {1, 2, 3};
+  editor.rois.redrawing = true;
+  ASSERT_EQ(roi_select(editor, first->id, kGrid), 0);
+  editor.rois.redrawing = false;
+  EXPECT_EQ(second->view.centre, kept);
+  EXPECT_EQ(editor.rois.active_id, first->id);
+  EXPECT_EQ(roi_select(editor, 999, kGrid), -1);
+}
+
+TEST(RoiCommands, LockListedRoisLocksExactlyTheListedOnes) {
+  RoiList rois;
+  for (int i = 0; i < 4; ++i) new_roi_object(rois, ZTR_ROI_SPHERICAL, kGrid);
+  const uint16_t ids[] = {1, 3, 42};
+  lock_listed_rois(rois, ids, 3);
+  std::string status;
+  for (const ROI_OBJECT* r : roi_items(rois)) status += r->status == ZTR_ROI_LOCKED ? 'L' : 'f';
+  EXPECT_EQ(status, "fLfL");
+}
