@@ -18,7 +18,6 @@ namespace {
 
 // Everything of a stored ROI after the outline points and the voxel group.
 constexpr size_t kTailBytes = 80 + 8 + ZTR_ROI_NAME_BYTES + 6;
-constexpr size_t kViewBytes = 28 * 4;
 
 class Writer {
  public:
