@@ -340,6 +340,12 @@ RoiFileStatus read_roi_file(const std::string& path, ROI_OBJECT* roi, GridSize* 
     if (reason) *reason = "cannot open " + path;
     return RoiFileStatus::CannotOpen;
   }
+  // Even a byte-per-voxel group of a 1024^3 volume stays far below this.
+  constexpr off_t kLargestFile = off_t(1) << 32;
+  if (info.st_size > kLargestFile) {
+    if (reason) *reason = path + " is too large for a ROI object file";
+    return RoiFileStatus::Refused;
+  }
   std::vector<uint8_t> bytes(size_t(info.st_size));
   if (std::fread(bytes.data(), 1, bytes.size(), stream.get()) != bytes.size()) {
     if (reason) *reason = "cannot read " + path;
