@@ -103,14 +103,31 @@ void GrowingWords::set(int32_t mode, float min_fa, float max_angle, int32_t max_
   words[19] = std::bit_cast<uint32_t>(max_signal);
 }
 
-void GrowingWords::copy_criteria(const GrowingWords& from) {
-  set(from.mode(), from.min_fa(), from.max_angle(), from.max_step(), from.min_signal(),
-      from.max_signal());
+VOXEL_GROWING_SETTING growing_setting_from_words(const GrowingWords& words) {
+  VOXEL_GROWING_SETTING s;
+  s.mode = words.mode();
+  s.min_fa = words.min_fa();
+  s.max_angle = words.max_angle();
+  s.max_step = words.max_step();
+  s.min_signal = words.min_signal();
+  s.max_signal = words.max_signal();
+  s.channel = word_int(words, 5);
+  for (int a = 0; a < 3; ++a) s.principal_direction[a] = word_float(words, 7 + a);
+  return s;
+}
+
+void store_growing_setting(const VOXEL_GROWING_SETTING& setting, GrowingWords* words) {
+  words->set(setting.mode, setting.min_fa, setting.max_angle, setting.max_step,
+             setting.min_signal, setting.max_signal);
+  words->words[4] = std::bit_cast<uint32_t>(setting.channel);
+  for (int a = 0; a < 3; ++a) {
+    words->words[size_t(6 + a)] = std::bit_cast<uint32_t>(setting.principal_direction[a]);
+  }
 }
 
 GrowingWords default_growing_words() {
   GrowingWords g;
-  g.set(27, 0.2f, 5.0f, 10, 1.0f, 10000.0f);
+  store_growing_setting(VOXEL_GROWING_SETTING{}, &g);
   return g;
 }
 
@@ -256,7 +273,14 @@ void load_roi_into_view_state(const ROI_OBJECT& roi, const GridSize& size, RoiVi
     state.mask_size = size;
     state.mask.assign(size_t(std::max<int64_t>(0, int64_t(size[0]) * size[1] * size[2])), 0);
     if (roi.group) expand_voxel_group(*roi.group, state.mask, size);
-    state.growing.copy_criteria(roi.growing);
+    const GrowingWords& g = roi.growing;
+    state.growing.criterion =
+        g.mode() == ZTR_VOXEL_GROWING_TENSOR ? ZTR_VOXEL_GROWING_TENSOR : ZTR_VOXEL_GROWING_SIGNAL;
+    state.growing.min_fa = g.min_fa();
+    state.growing.max_angle = g.max_angle();
+    state.growing.max_step = g.max_step();
+    state.growing.min_signal = g.min_signal();
+    state.growing.max_signal = g.max_signal();
   }
   state.editable = roi.status != ZTR_ROI_LOCKED;
   // A locked ROI that kept following the cursor would change under the study using it.
@@ -269,7 +293,8 @@ int store_view_state_into_roi(const RoiViewState& state, ROI_OBJECT& roi) {
   roi.colour = state.colour;
   if (roi.type == ZTR_ROI_VOXELGROUP) {
     roi.group = voxel_group_from_mask(state.mask, state.mask_size);
-    roi.growing.copy_criteria(state.growing);
+    const VOXEL_GROWING_PANEL& p = state.growing;
+    roi.growing.set(p.criterion, p.min_fa, p.max_angle, p.max_step, p.min_signal, p.max_signal);
   }
   return 0;
 }

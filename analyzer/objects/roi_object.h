@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "analyzer/voxel/voxel_growing.h"
 #include "sdk/volume/node_list.h"
 
 // ROI kinds.
@@ -110,7 +111,9 @@ int64_t expand_voxel_group(const VoxelGroup& group, std::vector<uint8_t>& mask,
 
 // The words of the voxel growing criteria the ROI was grown with, as the file carries them.
 // Named words are 1-based as in the file: mode is word 1, min FA word 3, max angle word 15,
-// max step word 17, min signal word 19 and max signal word 20; the others ride along.
+// max step word 17, min signal word 19 and max signal word 20; this system keeps the signal
+// channel in word 5 and the principal direction in words 7 to 9. Every other word rides
+// along unchanged.
 struct GrowingWords {
   std::array<uint32_t, 20> words{};
 
@@ -122,10 +125,13 @@ struct GrowingWords {
   float max_signal() const;
   void set(int32_t mode, float min_fa, float max_angle, int32_t max_step, float min_signal,
            float max_signal);
-  // Copies the six named criteria from another setting, leaving the other words alone.
-  void copy_criteria(const GrowingWords& from);
 };
 GrowingWords default_growing_words();  // mode 27, 0.2, 5.0, 10, 1.0, 10000.0
+
+// The growing setting the words describe (without a working mask), and the words of a
+// setting (mode, the five criteria, channel and principal direction; the rest unchanged).
+VOXEL_GROWING_SETTING growing_setting_from_words(const GrowingWords& words);
+void store_growing_setting(const VOXEL_GROWING_SETTING& setting, GrowingWords* words);
 
 struct ROI_OBJECT {
   uint16_t id = 0;
@@ -187,21 +193,23 @@ void lock_listed_rois(RoiList& rois, const uint16_t* ids, int count);
 // ---- working copies ---------------------------------------------------------------------
 
 // The working copy of the ROI a panel edits: its view, its colour, for voxelgroup ROIs a mask
-// of the volume's size and the growing criteria, and whether the view follows the host's
+// of the volume's size and the growing controls, and whether the view follows the host's
 // cursor. The GTK panels show it; tests drive it directly.
 struct RoiViewState {
   RoiView view;
   std::array<uint16_t, 3> colour{};
   GridSize mask_size{};
   std::vector<uint8_t> mask;  // x-fastest, 0 or 1; voxelgroup panels only
-  GrowingWords growing = default_growing_words();
+  VOXEL_GROWING_PANEL growing;
   bool follow_host = false;
   bool editable = true;  // false while the ROI shown is locked
 };
 
 // Makes the working copy show `roi` on a volume of `size`. A voxelgroup ROI's group is
 // expanded into a fresh mask (clipped to the volume), so that storing it back keeps its
-// voxels; a locked ROI stops following the host's cursor and is not editable.
+// voxels, and its six growing criteria fill the controls (criterion "Tensor Property" for
+// mode 27, "Single Signal" otherwise); a locked ROI stops following the host's cursor and is
+// not editable.
 void load_roi_into_view_state(const ROI_OBJECT& roi, const GridSize& size, RoiViewState& state);
 
 // Stores the working copy into `roi`: view, colour and, for a voxelgroup ROI, its group

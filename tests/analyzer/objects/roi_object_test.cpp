@@ -187,7 +187,9 @@ TEST(RoiCommands, DuplicateCopiesTheRegionButNotIdentityColourOrStatus) {
   ROI_OBJECT* source = roi_new_command(editor, ZTR_ROI_VOXELGROUP, kGrid);
   RoiViewState& panel = editor.panel_of(ZTR_ROI_VOXELGROUP);
   panel.mask = mask_with(kGrid, {{4, 4, 4}});
-  panel.growing.set(5, 0.3f, 7.0f, 3, 2.0f, 900.0f);
+  panel.growing.criterion = ZTR_VOXEL_GROWING_SIGNAL;
+  panel.growing.min_fa = 0.3f;
+  panel.growing.max_signal = 900.0f;
   source->visibility = 0;
   ROI_OBJECT* copy = roi_duplicate_command(editor, kGrid);
   ASSERT_NE(copy, nullptr);
@@ -198,7 +200,7 @@ TEST(RoiCommands, DuplicateCopiesTheRegionButNotIdentityColourOrStatus) {
   EXPECT_EQ(copy->visibility, 1);
   ASSERT_TRUE(copy->group.has_value());
   EXPECT_EQ(copy->group->data, source->group->data);
-  EXPECT_EQ(copy->growing.mode(), 5);
+  EXPECT_EQ(copy->growing.mode(), ZTR_VOXEL_GROWING_SIGNAL);
   EXPECT_FLOAT_EQ(copy->growing.max_signal(), 900.0f);
   EXPECT_EQ(editor.rois.active_id, copy->id);
   EXPECT_EQ(panel.mask, mask_with(kGrid, {{4, 4, 4}}));
@@ -309,4 +311,50 @@ TEST(RoiCommands, LockListedRoisLocksExactlyTheListedOnes) {
   std::string status;
   for (const ROI_OBJECT* r : roi_items(rois)) status += r->status == ZTR_ROI_LOCKED ? 'L' : 'f';
   EXPECT_EQ(status, "fLfL");
+}
+
+TEST(RoiObject, GrowingSettingTravelsThroughTheStoredWords) {
+  VOXEL_GROWING_SETTING setting;
+  setting.mode = ZTR_VOXEL_GROWING_LOCAL_TENSOR;
+  setting.min_fa = 0.31f;
+  setting.max_angle = 12.5f;
+  setting.max_step = 40;
+  setting.channel = 6;
+  setting.min_signal = 3.0f;
+  setting.max_signal = 2500.0f;
+  setting.principal_direction[0] = 0.6f;
+  setting.principal_direction[2] = -0.8f;
+  GrowingWords words = default_growing_words();
+  words.words[11] = 0x12345678;  // a word nobody names rides along
+  store_growing_setting(setting, &words);
+  EXPECT_EQ(words.words[0], uint32_t(ZTR_VOXEL_GROWING_LOCAL_TENSOR));
+  EXPECT_EQ(words.words[11], 0x12345678u);
+  const VOXEL_GROWING_SETTING back = growing_setting_from_words(words);
+  EXPECT_EQ(back.mode, setting.mode);
+  EXPECT_EQ(back.min_fa, setting.min_fa);
+  EXPECT_EQ(back.max_angle, setting.max_angle);
+  EXPECT_EQ(back.max_step, setting.max_step);
+  EXPECT_EQ(back.channel, 6);
+  EXPECT_EQ(back.min_signal, setting.min_signal);
+  EXPECT_EQ(back.max_signal, setting.max_signal);
+  EXPECT_EQ(back.principal_direction[2], -0.8f);
+  EXPECT_EQ(back.mask, nullptr);
+}
+
+TEST(RoiWorkingCopy, VoxelgroupControlsShowTheRoisCriteria) {
+  ROI_OBJECT roi;
+  roi.type = ZTR_ROI_VOXELGROUP;
+  roi.growing.set(ZTR_VOXEL_GROWING_LOCAL_TENSOR, 0.4f, 9.0f, 7, 2.0f, 300.0f);
+  RoiViewState panel;
+  load_roi_into_view_state(roi, kGrid, panel);
+  EXPECT_EQ(panel.growing.criterion, ZTR_VOXEL_GROWING_SIGNAL) << "only mode 27 is tensor property";
+  EXPECT_EQ(panel.growing.max_step, 7);
+  EXPECT_EQ(panel.growing.max_signal, 300.0f);
+  roi.growing.set(ZTR_VOXEL_GROWING_TENSOR, 0.4f, 9.0f, 7, 2.0f, 300.0f);
+  load_roi_into_view_state(roi, kGrid, panel);
+  EXPECT_EQ(panel.growing.criterion, ZTR_VOXEL_GROWING_TENSOR);
+  panel.growing.min_fa = 0.5f;
+  ASSERT_EQ(store_view_state_into_roi(panel, roi), 0);
+  EXPECT_EQ(roi.growing.min_fa(), 0.5f);
+  EXPECT_EQ(roi.growing.mode(), ZTR_VOXEL_GROWING_TENSOR);
 }
