@@ -7,6 +7,7 @@ PACKAGES=(
   libgtk-3-dev xvfb xauth xdotool x11-apps imagemagick
   libnifti2-dev libeigen3-dev zlib1g-dev
   dcmtk python3 python3-numpy python3-scipy python3-pydicom python3-dipy
+  python3-nibabel mrtrix3
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -174,8 +174,68 @@ TEST(FslGradientTable, RefusesMalformedTables) {
   EXPECT_FALSE(parse_fsl_gradient_table("0 1000 1000\n", "0 1 0\n0 0 1\n", &t, &error));
   EXPECT_FALSE(parse_fsl_gradient_table("0 1000\n", "0 1 0\n0 0 1\n0 0 0\n", &t, &error));
   EXPECT_FALSE(parse_fsl_gradient_table("", "", &t, &error));
-  EXPECT_FALSE(parse_fsl_gradient_table("0 -5 1000\n", "0 1 0\n0 0 1\n0 0 0\n", &t, &error));
   EXPECT_TRUE(t.b_values.empty());
+}
+
+// A table of one b=0 and six weighted entries along the axes and diagonals.
+GradientTable seven_entry_table() {
+  GradientTable t;
+  t.b_values = {0, 1000, 1000, 1000, 1000, 1000, 1000};
+  const float r = std::sqrt(0.5f);
+  t.directions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {r, r, 0}, {0, r, r}, {r, 0, r}};
+  return t;
+}
+
+TEST(GradientTableCheck, RefusesTablesThatCannotBeFitted) {
+  const float nan = std::nanf("");
+  const struct {
+    const char* what;
+    int entry;
+    float b;
+    std::array<float, 3> g;
+    const char* reason;
+  } cases[] = {
+      {"negative b", 3, -5.0f, {0, 0, 1}, "b=-5"},
+      {"non-finite b", 3, nan, {0, 0, 1}, "b=nan"},
+      {"absurd b", 3, 5e6f, {0, 0, 1}, "b=5e+06"},
+      {"zero direction on a weighted volume", 2, 1000.0f, {0, 0, 0}, "zero or non-finite gradient"},
+      {"NaN direction on a weighted volume", 2, 1000.0f, {nan, nan, nan}, "zero or non-finite"},
+      {"no b=0 volume", 0, 1000.0f, {1, 0, 0}, "no b=0 volume"},
+      {"five weighted volumes", 6, 0.0f, {0, 0, 0}, "5 diffusion-weighted"},
+  };
+  for (const auto& c : cases) {
+    GradientTable t = seven_entry_table();
+    t.b_values[size_t(c.entry)] = c.b;
+    t.directions[size_t(c.entry)] = c.g;
+    std::string error;
+    EXPECT_FALSE(check_gradient_table(&t, 50.0f, &error)) << c.what;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
+  }
+}
+
+TEST(GradientTableCheck, NaNDirectionsOfBZeroVolumesAreAccepted) {
+  // DIPY's example tables mark b=0 rows with NaN.
+  GradientTable parsed;
+  std::string error;
+  ASSERT_TRUE(parse_fsl_gradient_table("0 1000 1000 1000 1000 1000 1000\n",
+                                       "nan 1 0 0 0.6 0 0.6\nnan 0 1 0 0.8 0.6 0\nNaN 0 0 1 0 0.8 0.8\n",
+                                       &parsed, &error)) << error;
+  ASSERT_TRUE(check_gradient_table(&parsed, 50.0f, &error)) << error;
+  EXPECT_EQ(parsed.directions[0], (std::array<float, 3>{0, 0, 0}));
+  EXPECT_EQ(parsed.b_values[4], 1000.0f);
+}
+
+TEST(GradientTableCheck, NonUnitDirectionsAreNormalisedAndScaleB) {
+  // (0, 0, 0.5) at b 1000 is a unit direction at b 1000 * 0.25 = 250.
+  GradientTable t = seven_entry_table();
+  t.directions[3] = {0, 0, 0.5f};
+  t.directions[1] = {2, 0, 0};
+  std::string error;
+  ASSERT_TRUE(check_gradient_table(&t, 50.0f, &error)) << error;
+  EXPECT_EQ(t.directions[3], (std::array<float, 3>{0, 0, 1}));
+  EXPECT_FLOAT_EQ(t.b_values[3], 250.0f);
+  EXPECT_FLOAT_EQ(t.b_values[1], 4000.0f);
+  EXPECT_FLOAT_EQ(t.b_values[2], 1000.0f);
 }
 
 TEST(FslGradientTable, BZeroVolumesMoveToTheFront) {
@@ -187,7 +247,12 @@ TEST(FslGradientTable, BZeroVolumesMoveToTheFront) {
   DtiDataPtr data(ZTRdti_NewDiffusionTensorImageData(v.get(), 8));
   GradientTable t;
   t.b_values = {1000, 1000, 0, 1000, 1000, 5, 1000, 1000};
-  for (int c = 0; c < 8; ++c) t.directions.push_back({static_cast<float>(c), 0.5f, 0.25f});
+  // Unit directions (c, 0.5, 0.25) / |.|, so that no b value is rescaled.
+  auto unit = [](int c) {
+    const float n = std::sqrt(float(c * c) + 0.3125f);
+    return std::array<float, 3>{float(c) / n, 0.5f / n, 0.25f / n};
+  };
+  for (int c = 0; c < 8; ++c) t.directions.push_back(unit(c));
   std::string error;
   ASSERT_TRUE(apply_gradient_table(t, data.get(), 50.0f, &error)) << error;
   const int expected_order[8] = {2, 5, 0, 1, 3, 4, 6, 7};
@@ -201,7 +266,7 @@ TEST(FslGradientTable, BZeroVolumesMoveToTheFront) {
   EXPECT_EQ(data->mpg_vector[1][0], 0.0f);
   EXPECT_EQ(data->b_value[2], 1000.0f);
   EXPECT_EQ(data->mpg_vector[2][0], 0.0f);  // table entry 0
-  EXPECT_EQ(data->mpg_vector[4][0], 3.0f);  // table entry 3
+  EXPECT_FLOAT_EQ(data->mpg_vector[4][0], unit(3)[0]);  // table entry 3
   t.b_values.pop_back();
   t.directions.pop_back();
   EXPECT_FALSE(apply_gradient_table(t, data.get(), 50.0f, &error));
@@ -243,25 +308,36 @@ TEST(DtimapsProgram, NoiselessPhantomMapsMatchTheGroundTruth) {
   }
   EXPECT_GT(fibers, 50);
 
-  // One NIfTI image per map with the input's voxel size; colour as RGB.
+  // One NIfTI image per map with the input's voxel size; colour as red, green and blue
+  // unsigned 8-bit volumes.
   float voxel[3] = {0, 0, 0};
   std::string error;
   VolumePtr colour(LoadNiftiVolume((dir / "maps/colour_fa.nii").c_str(), voxel, &error));
   ASSERT_TRUE(colour) << error;
-  EXPECT_EQ(colour->types[0], ZTR_TYPE_UINT32);
-  EXPECT_EQ(colour->attributes[0], ZTR_ATTRIBUTE_RGBA);
+  ASSERT_EQ(colour->header->channels, 3);
+  EXPECT_EQ(colour->types[0], ZTR_TYPE_UINT8);
   EXPECT_FLOAT_EQ(voxel[0], 1.0f);
   for (int64_t i = 0; i < 24 * 24 * 8; ++i) {
-    EXPECT_EQ(ZTR_ChannelData<uint32_t>(colour.get(), 0)[i] >> 8,
-              ZTR_ChannelData<uint32_t>(maps.get(), 0)[i] >> 8);
+    const uint32_t packed = ZTR_ChannelData<uint32_t>(maps.get(), 0)[i];
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(ZTR_ChannelData<uint8_t>(colour.get(), c)[i], uint8_t(packed >> (24 - 8 * c)));
+    }
   }
-  const char* names[3] = {"fa.nii", "adc.nii", "isod.nii"};
+  // FA and ADC read back in true units through their scale factors; isoD of signed 16-bit
+  // input is the signal itself.
+  const struct {
+    const char* name;
+    double slope;
+  } images[3] = {{"fa.nii", 0.001}, {"adc.nii", 1e-6}, {"isod.nii", 1.0}};
   for (int m = 0; m < 3; ++m) {
-    VolumePtr image(LoadNiftiVolume((dir / (std::string("maps/") + names[m])).c_str(), voxel, &error));
-    ASSERT_TRUE(image) << names[m] << ": " << error;
-    ASSERT_EQ(image->types[0], ZTR_TYPE_INT16);
-    EXPECT_EQ(std::memcmp(image->data[0], maps->data[m + 1], ZTR_GetChannelBytes(maps.get(), m + 1)), 0)
-        << names[m];
+    VolumePtr image(LoadNiftiVolume((dir / (std::string("maps/") + images[m].name)).c_str(), voxel, &error));
+    ASSERT_TRUE(image) << images[m].name << ": " << error;
+    const int16_t* stored = ZTR_ChannelData<int16_t>(maps.get(), m + 1);
+    for (int64_t i = 0; i < 24 * 24 * 8; ++i) {
+      const double value = ZTR_GetVoxelValueAsFloat(image->data[0], image->types[0], 24 * 24 * 8, i);
+      ASSERT_NEAR(value, stored[i] * images[m].slope, 1e-6 * std::max(1.0, std::fabs(value)))
+          << images[m].name << " voxel " << i;
+    }
   }
 }
 
