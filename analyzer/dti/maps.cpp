@@ -149,17 +149,35 @@ int compute_standard_dti_maps(DiffusionTensorImageData* data, int16_t threshold,
   return 4;
 }
 
-int run_standard_dti_maps(DiffusionTensorImageData* data, int threads) {
+namespace {
+
+template <class Compute>
+int timed_maps_run(const DiffusionTensorImageData* data, Compute compute) {
   const double start = time_of_day();
   const int level = central_signal_level(data ? data->volume : nullptr);
   const int threshold = level / 8;
   const int16_t narrowed = static_cast<int16_t>(threshold);  // |level| <= 32768: fits
-  const int n = compute_standard_dti_maps(data, narrowed, threads);
+  const int n = compute(narrowed);
   std::fprintf(stderr, "%d chs added for DTI\n", n);
   double elapsed = time_of_day() - start;
   if (elapsed < 0) elapsed += 24 * 3600.0;  // the run went past midnight
   std::fprintf(stderr, "%s in %3.2f sec.\n", "Analysis completed", elapsed);
   return n;
+}
+
+}  // namespace
+
+int run_standard_dti_maps(DiffusionTensorImageData* data, int threads) {
+  return timed_maps_run(data, [&](int16_t threshold) {
+    return compute_standard_dti_maps(data, threshold, threads);
+  });
+}
+
+int run_standard_dti_map_volumes(const DiffusionTensorImageData* data, int threads,
+                                 StandardMapVolumes* maps) {
+  return timed_maps_run(data, [&](int16_t threshold) {
+    return compute_standard_dti_map_volumes(data, threshold, threads, maps) ? 4 : 0;
+  });
 }
 
 void show_voxel_parameters(const DiffusionTensorImageData* data, int x, int y, int z,

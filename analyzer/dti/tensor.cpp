@@ -67,23 +67,7 @@ void set_not_a_number(ZTR_DTI_TENSOR* t) {
 // Eigen decomposition of the tensor held in t->matrix: unit eigenvector columns, eigenvalues
 // ascending with the columns following them.
 void decompose(ZTR_DTI_TENSOR* t) {
-  nr::tred2(t->matrix, 3, t->eigenvalues, t->scratch);
-  if (!nr::tqli(t->eigenvalues, t->scratch, 3, t->matrix)) return;  // identity, 1.0e-14
-  for (int j = 1; j <= 3; ++j) {
-    const float norm = std::sqrt(t->matrix[1][j] * t->matrix[1][j] +
-                                 t->matrix[2][j] * t->matrix[2][j] +
-                                 t->matrix[3][j] * t->matrix[3][j]);
-    if (norm > 0) {
-      for (int i = 1; i <= 3; ++i) t->matrix[i][j] /= norm;
-    }
-  }
-  // The same permutation for every row of the vector matrix, then for the values.
-  for (int i = 1; i <= 3; ++i) {
-    float keys[4] = {0, t->eigenvalues[1], t->eigenvalues[2], t->eigenvalues[3]};
-    nr::sort2(3, keys, t->matrix[i]);
-  }
-  float unused[4] = {0, 1, 2, 3};
-  nr::sort2(3, t->eigenvalues, unused);
+  ZTRnumerical_EigenSymmetric3x3(t->matrix_storage, t->eigenvalues, t->scratch);
 }
 
 // The fit proper, from So and the N diffusion-weighted signals in t->signals.

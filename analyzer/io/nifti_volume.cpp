@@ -401,11 +401,6 @@ RawVolumeData* load_volume(const char* path, float voxel_size[3], ImageGeometry*
       return nullptr;
     }
   }
-  if (nifti_image_load(image.get()) != 0 || !image->data) {
-    fail(error, std::string("cannot read the NIfTI image data: ") + path);
-    return nullptr;
-  }
-
   const double slope = image->scl_slope, intercept = image->scl_inter;
   const bool scaled = attribute == ZTR_ATTRIBUTE_PLAIN && std::isfinite(slope) &&
                       std::isfinite(intercept) && slope != 0.0 && (slope != 1.0 || intercept != 0.0);
@@ -416,21 +411,49 @@ RawVolumeData* load_volume(const char* path, float voxel_size[3], ImageGeometry*
     fail(error, "out of memory for the volume");
     return nullptr;
   }
-  const auto* source = static_cast<const uint8_t*>(image->data);
   const int64_t channel_bytes = voxels * image->nbyper;
-  for (int32_t c = 0; c < header.channels; ++c) {
-    const uint8_t* block = source + c * channel_bytes;
-    if (attribute == ZTR_ATTRIBUTE_RGBA) {
-      unpack_rgb(block, image->nbyper, voxels, ZTR_ChannelData<uint32_t>(volume.get(), c));
-    } else if (scaled) {
-      float* d = ZTR_ChannelData<float>(volume.get(), c);
-      for (int64_t v = 0; v < voxels; ++v) {
-        const double raw = type == ZTR_TYPE_FLOAT64 ? reinterpret_cast<const double*>(block)[v]
-                                                    : ZTR_GetVoxelValueAsFloat(block, type, voxels, v);
-        d[v] = static_cast<float>(raw * slope + intercept);
+  if (!scaled && attribute == ZTR_ATTRIBUTE_PLAIN && image->iname) {
+    // Plain channels are read straight into their blocks: no second copy of a large DWI.
+    znzFile file = znzopen(image->iname, "rb", nifti_is_gzfile(image->iname));
+    // znzseek answers 0 for a plain file and the new offset for a compressed one.
+    bool ok = !znz_isnull(file) && znzseek(file, image->iname_offset, SEEK_SET) >= 0;
+    for (int32_t c = 0; ok && c < header.channels; ++c) {
+      auto* block = static_cast<uint8_t*>(volume->data[c]);
+      for (int64_t done = 0; ok && done < channel_bytes;) {
+        // znzread counts in unsigned int for compressed files: read in parts.
+        const size_t part = size_t(std::min<int64_t>(channel_bytes - done, int64_t(1) << 30));
+        ok = znzread(block + done, 1, part, file) == part;
+        done += int64_t(part);
       }
-    } else {
-      std::memcpy(volume->data[c], block, size_t(channel_bytes));
+      if (ok && image->byteorder != nifti_short_order() && image->swapsize > 1) {
+        nifti_swap_Nbytes(voxels, image->swapsize, block);
+      }
+    }
+    if (!znz_isnull(file)) znzclose(file);
+    if (!ok) {
+      fail(error, std::string("cannot read the NIfTI image data: ") + path);
+      return nullptr;
+    }
+  } else {
+    if (nifti_image_load(image.get()) != 0 || !image->data) {
+      fail(error, std::string("cannot read the NIfTI image data: ") + path);
+      return nullptr;
+    }
+    const auto* source = static_cast<const uint8_t*>(image->data);
+    for (int32_t c = 0; c < header.channels; ++c) {
+      const uint8_t* block = source + c * channel_bytes;
+      if (attribute == ZTR_ATTRIBUTE_RGBA) {
+        unpack_rgb(block, image->nbyper, voxels, ZTR_ChannelData<uint32_t>(volume.get(), c));
+      } else if (scaled) {
+        float* d = ZTR_ChannelData<float>(volume.get(), c);
+        for (int64_t v = 0; v < voxels; ++v) {
+          const double raw = type == ZTR_TYPE_FLOAT64 ? reinterpret_cast<const double*>(block)[v]
+                                                      : ZTR_GetVoxelValueAsFloat(block, type, voxels, v);
+          d[v] = static_cast<float>(raw * slope + intercept);
+        }
+      } else {
+        std::memcpy(volume->data[c], block, size_t(channel_bytes));
+      }
     }
   }
   if (voxel_size) {

@@ -133,7 +133,8 @@ InputKind detect_input(const std::string& path) {
 // change under a common scaling, and the full range keeps the precision of float or scaled
 // data. *scale receives the factor (stored = input x scale); signed 16-bit input is kept
 // as it is (factor 1).
-VolumePtr to_signed_16_bits(const RawVolumeData* v, double* scale, std::string* error) {
+VolumePtr to_signed_16_bits(VolumePtr loaded, double* scale, std::string* error) {
+  const RawVolumeData* v = loaded.get();
   const VolumeHeader h = *v->header;
   const int64_t count = int64_t(h.x) * h.y * h.z;
   bool all_int16 = true;
@@ -146,7 +147,7 @@ VolumePtr to_signed_16_bits(const RawVolumeData* v, double* scale, std::string* 
     all_int16 = all_int16 && v->types[c] == ZTR_TYPE_INT16;
   }
   *scale = 1.0;
-  if (all_int16) return VolumePtr(ZTR_DuplicateRawVolumeData(v));
+  if (all_int16) return loaded;
   for (int c = 0; c < h.channels; ++c) {
     for (int64_t i = 0; i < count; ++i) {
       const float value = ZTR_GetVoxelValueAsFloat(v->data[c], v->types[c], count, i);
@@ -219,7 +220,7 @@ bool load_input(const std::string& path, LoadedInput* in, std::string* error) {
         *error = "cannot load NIfTI image " + path + (reason.empty() ? "" : ": " + reason);
         return false;
       }
-      in->volume = to_signed_16_bits(loaded.get(), &in->signal_scale, error);
+      in->volume = to_signed_16_bits(std::move(loaded), &in->signal_scale, error);
       return static_cast<bool>(in->volume);
     }
     case InputKind::kDicom: {

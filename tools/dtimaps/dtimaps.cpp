@@ -35,9 +35,9 @@ constexpr MapImage kMapImages[] = {
     {3, "isod.nii", "isoD signal", -1.0},
 };
 
-bool write_outputs(const RawVolumeData* volume, int first, const DwiInput& input,
+bool write_outputs(StandardMapVolumes* computed, const DwiInput& input,
                    const std::string& directory, std::string* error) {
-  const VolumeHeader& h = *volume->header;
+  const VolumeHeader& h = *computed->fa->header;
   const int32_t types[4] = {ZTR_TYPE_UINT32, ZTR_TYPE_INT16, ZTR_TYPE_INT16, ZTR_TYPE_INT16};
   const int32_t attributes[4] = {ZTR_ATTRIBUTE_RGBA, 0, 0, 0};
   VolumePtr maps(ZTR_NewRawVolumeData({h.x, h.y, h.z, 4}, types, attributes));
@@ -45,9 +45,10 @@ bool write_outputs(const RawVolumeData* volume, int first, const DwiInput& input
     *error = "out of memory";
     return false;
   }
-  for (int m = 0; m < 4; ++m) {
-    std::memcpy(maps->data[m], volume->data[first + m], ZTR_GetChannelBytes(maps.get(), m));
-  }
+  // The computed blocks move into the four-channel volume (same types): no copy.
+  RawVolumeData* order[4] = {computed->colour_fa.get(), computed->fa.get(), computed->adc.get(),
+                             computed->isod.get()};
+  for (int m = 0; m < 4; ++m) std::swap(maps->data[m], order[m]->data[0]);
   const std::string raw_path = (fs::path(directory) / "maps.raw").string();
   if (SaveRawVolumeFileAtomically(maps.get(), raw_path, error) != 0) return false;
   for (const MapImage& image : kMapImages) {
@@ -118,7 +119,6 @@ int run_dtimaps(const DtimapsOptions& options, std::string* error) {
     DwiInput input;
     const int loaded = load_dwi_input(options.dwi, &input, error);
     if (loaded != kToolOk) return loaded;
-    RawVolumeData* volume = input.volume.get();
     DiffusionTensorImageData* data = input.data.get();
 
     std::error_code ec;
@@ -130,13 +130,12 @@ int run_dtimaps(const DtimapsOptions& options, std::string* error) {
     // isoD is exp(-ADC b) So at one b: the first diffusion-weighted channel's.
     std::fprintf(stderr, "isoD at b=%g s/mm^2 (the first diffusion-weighted channel's)\n",
                  static_cast<double>(ZTRdti_GetUniformBValue(data)));
-    const int before = volume->header->channels;
-    const int added = run_standard_dti_maps(data, options.threads);
-    if (added != 4 || volume->header->channels != before + 4) {
+    StandardMapVolumes maps;
+    if (run_standard_dti_map_volumes(data, options.threads, &maps) != 4) {
       *error = "the maps could not be computed (out of memory)";
       return kDtimapsFailed;
     }
-    if (!write_outputs(volume, before, input, options.out, error)) return kDtimapsFailed;
+    if (!write_outputs(&maps, input, options.out, error)) return kDtimapsFailed;
     return kDtimapsOk;
   } catch (const std::exception& e) {
     *error = e.what();
