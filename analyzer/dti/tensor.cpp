@@ -50,6 +50,11 @@ bool prepare_inverse(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t) {
     std::memcpy(&t->inverse[static_cast<size_t>(r) * t->n], inverse->element[r],
                 static_cast<size_t>(t->n) * sizeof(float));
   }
+  for (int m = 0; m < t->n; ++m) {
+    for (int r = 0; r < 6; ++r) {
+      t->inverse_columns[static_cast<size_t>(m) * 8 + r] = t->inverse[static_cast<size_t>(r) * t->n + m];
+    }
+  }
   std::memcpy(t->inverse_directions.data(), directions, count * sizeof(float));
   t->inverse_ready = true;
   return true;
@@ -92,14 +97,16 @@ int fit_signals(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t, float s
   }
   // d = inverse * y, accumulated in float in increasing column order: the same arithmetic
   // as the matrix-vector product of the numerical routines.
-  const float* inverse = t->inverse.data();
+  const float* columns = t->inverse_columns.data();
+  float sums[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  for (int m = 0; m < t->n; ++m) {
+    const float* column = columns + static_cast<size_t>(m) * 8;
+    for (int r = 0; r < 8; ++r) sums[r] += column[r] * y[m];
+  }
   bool finite_d = finite_y;
   for (int r = 0; r < 6; ++r) {
-    const float* row = inverse + static_cast<size_t>(r) * t->n;
-    float sum = 0.0f;
-    for (int m = 0; m < t->n; ++m) sum += row[m] * y[m];
-    t->elements[r] = sum;
-    finite_d = finite_d && finite(sum);
+    t->elements[r] = sums[r];
+    finite_d = finite_d && finite(sums[r]);
   }
   const float* d = t->elements;
   t->matrix[1][1] = d[0];
@@ -150,6 +157,7 @@ ZTR_DTI_TENSOR* ZTRdti_NewTensor(int32_t total_channels, int32_t b0_channels) {
     t->turning_cosine = 0.0f;
     t->inverse.assign(static_cast<size_t>(6 * n), 0.0f);
     t->inverse_directions.assign(static_cast<size_t>(3 * n), 0.0f);
+    t->inverse_columns.assign(static_cast<size_t>(8 * n), 0.0f);
     t->signals.assign(static_cast<size_t>(n), 0);
     t->design = ZTR_NewMatrix(t->n, 6);
     t->log_signal = ZTR_NewVector(t->n);

@@ -35,6 +35,9 @@ struct ZTR_DTI_TENSOR {
   // as recomputing it for every fit. 6 x N, row-major.
   std::vector<float> inverse;
   std::vector<float> inverse_directions;  // the N x 3 directions `inverse` was built from
+  // `inverse` transposed, N rows of 8 (6 used): all six sums advance together in increasing
+  // column order, which vectorises and adds in the same order as row by row.
+  std::vector<float> inverse_columns;
   bool inverse_ready = false;
   std::vector<int16_t> signals;  // N diffusion-weighted signals of the current fit
 };
