@@ -180,21 +180,6 @@ int run_standard_dti_map_volumes(const DiffusionTensorImageData* data, int threa
   });
 }
 
-}  // namespace
-
-int run_standard_dti_maps(DiffusionTensorImageData* data, int threads) {
-  return timed_maps_run(data, [&](int16_t threshold) {
-    return compute_standard_dti_maps(data, threshold, threads);
-  });
-}
-
-int run_standard_dti_map_volumes(const DiffusionTensorImageData* data, int threads,
-                                 StandardMapVolumes* maps) {
-  return timed_maps_run(data, [&](int16_t threshold) {
-    return compute_standard_dti_map_volumes(data, threshold, threads, maps) ? 4 : 0;
-  });
-}
-
 void show_voxel_parameters(const DiffusionTensorImageData* data, int x, int y, int z,
                            std::string* buffer, const ExtraVoxelParameters& extras) {
   if (!buffer || !data) return;
