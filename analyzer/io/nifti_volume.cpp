@@ -464,9 +464,18 @@ RawVolumeData* load_volume(const char* path, float voxel_size[3], ImageGeometry*
   if (geometry) {
     const double unit = unit_in_mm(image->xyz_units);
     ImageGeometry g;
-    g.voxel_size[0] = static_cast<float>(image->dx * unit);
-    g.voxel_size[1] = static_cast<float>(image->dy * unit);
-    g.voxel_size[2] = static_cast<float>(image->dz * unit);
+    // The library turns zero and non-finite spacings into 1 when it reads a header: the
+    // file's own values decide whether the grid is usable.
+    double stored[3] = {image->dx, image->dy, image->dz};
+    int version = 0;
+    if (void* header = nifti_read_header(image->fname, &version, 0)) {
+      for (int i = 0; i < 3; ++i) {
+        stored[i] = version == 2 ? static_cast<nifti_2_header*>(header)->pixdim[i + 1]
+                                 : static_cast<nifti_1_header*>(header)->pixdim[i + 1];
+      }
+      std::free(header);
+    }
+    for (int i = 0; i < 3; ++i) g.voxel_size[i] = static_cast<float>(stored[i] * unit);
     g.qform_code = image->qform_code > 0 ? image->qform_code : 0;
     g.sform_code = image->sform_code > 0 ? image->sform_code : 0;
     g.qform = from_dmat44(image->qto_xyz, unit);

@@ -339,6 +339,13 @@ bool check_gradient_table(GradientTable* table, float b0_threshold, std::string*
     *error = "gradient table has no entries or its b values and directions differ in number";
     return false;
   }
+  // A table without b=0 is wrong as a whole: say so before faulting single entries.
+  bool has_b0 = false;
+  for (float b : table->b_values) has_b0 = has_b0 || (b >= 0.0f && b <= b0_threshold);
+  if (!has_b0) {
+    *error = "gradient table has no b=0 volume (b <= " + format_b(b0_threshold) + ")";
+    return false;
+  }
   int b0 = 0, weighted = 0, rescaled = 0;
   for (size_t i = 0; i < n; ++i) {
     const float b = table->b_values[i];
