@@ -80,16 +80,30 @@ int fit_signals(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t, float s
   t->so = so;
   const int b0 = data->b0_channels;
   float* y = t->log_signal->element;
-  bool finite_y = true;
   // ln(S / So) = ln S - ln So in double: one logarithm per voxel, the others from a table.
   const double log_so = std::log(static_cast<double>(so));
   const double* table = log_table();
-  for (int k = 0; k < t->n; ++k) {
-    const int16_t s = t->signals[k];
-    const double log_ratio = s > 0 ? table[s] - log_so
-                                   : std::log(static_cast<double>(s) / static_cast<double>(so));
-    y[k] = -static_cast<float>(log_ratio) / data->b_value[b0 + k];
-    finite_y = finite_y && finite(y[k]);
+  const float* b_values = &data->b_value[b0];
+  const int16_t* signals = t->signals.data();
+  bool positive = true;
+  for (int k = 0; k < t->n; ++k) positive = positive && signals[k] > 0;
+  bool finite_y = std::isfinite(log_so);
+  if (positive && finite_y) {
+    // The common case without branches in the loop, so that it pipelines; the same
+    // operations as below.
+    for (int k = 0; k < t->n; ++k) {
+      y[k] = -static_cast<float>(table[signals[k]] - log_so) / b_values[k];
+    }
+    for (int k = 0; k < t->n; ++k) finite_y = finite_y && finite(y[k]);
+  } else {
+    finite_y = true;
+    for (int k = 0; k < t->n; ++k) {
+      const int16_t s = signals[k];
+      const double log_ratio = s > 0 ? table[s] - log_so
+                                     : std::log(static_cast<double>(s) / static_cast<double>(so));
+      y[k] = -static_cast<float>(log_ratio) / b_values[k];
+      finite_y = finite_y && finite(y[k]);
+    }
   }
   if (!prepare_inverse(data, t)) {
     std::fprintf(stderr, "Err: Linear Equations Solution failed\n");
@@ -199,6 +213,15 @@ int tensor_fit_at_index(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t,
   float sum = 0.0f;
   for (int c = 0; c < b0; ++c) sum += static_cast<float>(ZTR_ChannelData<int16_t>(v, c)[index]);
   for (int k = 0; k < t->n; ++k) t->signals[k] = ZTR_ChannelData<int16_t>(v, b0 + k)[index];
+  return fit_signals(data, t, sum / static_cast<float>(b0));
+}
+
+int tensor_fit_from_signals(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t,
+                            const int16_t* signals, int64_t stride) {
+  const int b0 = data->b0_channels;
+  float sum = 0.0f;
+  for (int c = 0; c < b0; ++c) sum += static_cast<float>(signals[c * stride]);
+  for (int k = 0; k < t->n; ++k) t->signals[k] = signals[(b0 + k) * stride];
   return fit_signals(data, t, sum / static_cast<float>(b0));
 }
 
