@@ -16,6 +16,7 @@
 #include <memory>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -414,23 +415,42 @@ RawVolumeData* load_volume(const char* path, float voxel_size[3], ImageGeometry*
   const int64_t channel_bytes = voxels * image->nbyper;
   if (!scaled && attribute == ZTR_ATTRIBUTE_PLAIN && image->iname) {
     // Plain channels are read straight into their blocks: no second copy of a large DWI.
-    znzFile file = znzopen(image->iname, "rb", nifti_is_gzfile(image->iname));
-    // znzseek answers 0 for a plain file and the new offset for a compressed one.
-    bool ok = !znz_isnull(file) && znzseek(file, image->iname_offset, SEEK_SET) >= 0;
-    for (int32_t c = 0; ok && c < header.channels; ++c) {
-      auto* block = static_cast<uint8_t*>(volume->data[c]);
-      for (int64_t done = 0; ok && done < channel_bytes;) {
-        // znzread counts in unsigned int for compressed files: read in parts.
-        const size_t part = size_t(std::min<int64_t>(channel_bytes - done, int64_t(1) << 30));
-        ok = znzread(block + done, 1, part, file) == part;
-        done += int64_t(part);
+    const bool compressed = nifti_is_gzfile(image->iname) != 0;
+    const auto read_channels = [&](int32_t first, int32_t last) {
+      znzFile file = znzopen(image->iname, "rb", compressed);
+      // znzseek answers 0 for a plain file and the new offset for a compressed one.
+      bool ok = !znz_isnull(file) &&
+                znzseek(file, image->iname_offset + first * channel_bytes, SEEK_SET) >= 0;
+      for (int32_t c = first; ok && c < last; ++c) {
+        auto* block = static_cast<uint8_t*>(volume->data[c]);
+        for (int64_t done = 0; ok && done < channel_bytes;) {
+          // znzread counts in unsigned int for compressed files: read in parts.
+          const size_t part = size_t(std::min<int64_t>(channel_bytes - done, int64_t(1) << 30));
+          ok = znzread(block + done, 1, part, file) == part;
+          done += int64_t(part);
+        }
+        if (ok && image->byteorder != nifti_short_order() && image->swapsize > 1) {
+          nifti_swap_Nbytes(voxels, image->swapsize, block);
+        }
       }
-      if (ok && image->byteorder != nifti_short_order() && image->swapsize > 1) {
-        nifti_swap_Nbytes(voxels, image->swapsize, block);
+      if (!znz_isnull(file)) znzclose(file);
+      return ok;
+    };
+    // A plain file is read from both ends at once: filling fresh pages costs as much as the
+    // copy, and two threads share it. A compressed stream can only be read in order.
+    const int32_t half = compressed || header.channels < 2 ? header.channels : header.channels / 2;
+    bool second_ok = true;
+    std::thread second;
+    if (half < header.channels) {
+      try {
+        second = std::thread([&] { second_ok = read_channels(half, header.channels); });
+      } catch (const std::system_error&) {
+        second_ok = read_channels(half, header.channels);  // no thread: the same work in turn
       }
     }
-    if (!znz_isnull(file)) znzclose(file);
-    if (!ok) {
+    const bool first_ok = read_channels(0, half);
+    if (second.joinable()) second.join();
+    if (!first_ok || !second_ok) {
       fail(error, std::string("cannot read the NIfTI image data: ") + path);
       return nullptr;
     }

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 #include "analyzer/dti/maps.h"
 #include "analyzer/dti/mpg_setting.h"
@@ -50,22 +52,36 @@ bool write_outputs(StandardMapVolumes* computed, const DwiInput& input,
                              computed->isod.get()};
   for (int m = 0; m < 4; ++m) std::swap(maps->data[m], order[m]->data[0]);
   const std::string raw_path = (fs::path(directory) / "maps.raw").string();
-  if (SaveRawVolumeFileAtomically(maps.get(), raw_path, error) != 0) return false;
-  for (const MapImage& image : kMapImages) {
-    const std::string path = (fs::path(directory) / image.name).string();
-    NiftiImageLabel label;
-    label.description = std::string("dtimaps ") + image.description;
-    // The colour map is already weighted by anisotropy: its RGB part is the picture.
-    label.colour_as_three_volumes = true;
-    label.slope = image.slope;
-    if (image.slope < 0) label.slope = input.signal_scale != 1.0 ? 1.0 / input.signal_scale : 0.0;
-    std::string reason;
-    if (SaveNiftiChannel(maps.get(), image.channel, path.c_str(), input.geometry, label, &reason) != 0) {
-      *error = reason.empty() ? "cannot write " + path : reason;
-      return false;
+  const auto write_images = [&](std::string* reason) {
+    for (const MapImage& image : kMapImages) {
+      const std::string path = (fs::path(directory) / image.name).string();
+      NiftiImageLabel label;
+      label.description = std::string("dtimaps ") + image.description;
+      // The colour map is already weighted by anisotropy: its RGB part is the picture.
+      label.colour_as_three_volumes = true;
+      label.slope = image.slope;
+      if (image.slope < 0) label.slope = input.signal_scale != 1.0 ? 1.0 / input.signal_scale : 0.0;
+      if (SaveNiftiChannel(maps.get(), image.channel, path.c_str(), input.geometry, label, reason) != 0) {
+        if (reason->empty()) *reason = "cannot write " + path;
+        return false;
+      }
     }
+    return true;
+  };
+  // The raw file and the images are independent: written side by side on two threads.
+  std::string raw_error, image_error;
+  bool images_ok = true;
+  std::thread images;
+  try {
+    images = std::thread([&] { images_ok = write_images(&image_error); });
+  } catch (const std::system_error&) {
+    images_ok = write_images(&image_error);  // no thread: one after the other
   }
-  return true;
+  const bool raw_ok = SaveRawVolumeFileAtomically(maps.get(), raw_path, &raw_error) == 0;
+  if (images.joinable()) images.join();
+  if (!raw_ok) *error = raw_error;
+  else if (!images_ok) *error = image_error;
+  return raw_ok && images_ok;
 }
 
 }  // namespace
