@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "analyzer/io/atomic_file.h"
 #include "analyzer/io/nifti_volume.h"
 #include "analyzer/io/raw_volume_file.h"
 #include "host/vtk_output.h"
@@ -138,6 +139,16 @@ std::string format_summary(const HostState& state, const SessionInfo& info) {
   return out.str();
 }
 
+ImageGeometry output_geometry(const HostState& state, const SessionInfo& info) {
+  if (info.has_input_geometry && state.voxel_size_requests.empty() && state.volume &&
+      state.volume->header->x == info.input_grid[0] && state.volume->header->y == info.input_grid[1] &&
+      state.volume->header->z == info.input_grid[2]) {
+    return info.input_geometry;
+  }
+  const float spacing[3] = {state.voxel_size, state.voxel_size, state.voxel_size};
+  return geometry_from_voxel_size(spacing);
+}
+
 int write_outputs(const std::string& directory, const HostState& state, const SessionInfo& info,
                   std::string* error) {
   namespace fs = std::filesystem;
@@ -151,18 +162,27 @@ int write_outputs(const std::string& directory, const HostState& state, const Se
   const fs::path dir(directory);
   if (state.volume) {
     const std::string raw = (dir / kVolumeRawName).string();
-    if (SaveRawVolumeFile(state.volume.get(), std::fopen(raw.c_str(), "wb")) != 0) {
-      problem("cannot write " + raw);
-    }
-    const float spacing[3] = {state.voxel_size, state.voxel_size, state.voxel_size};
+    std::string raw_error;
+    if (SaveRawVolumeFileAtomically(state.volume.get(), raw, &raw_error) != 0) problem(raw_error);
+    const ImageGeometry geometry = output_geometry(state, info);
+    NiftiImageLabel label;
+    label.description = "ztrhost volume";
     std::string nifti_error;
     const std::string nifti = (dir / kVolumeNiftiName).string();
-    fs::remove(nifti, ec);
-    if (SaveNiftiVolume(state.volume.get(), nifti.c_str(), spacing, &nifti_error) != 0) {
+    bool mixed = false;
+    for (int32_t c = 1; c < state.volume->header->channels; ++c) {
+      mixed = mixed || state.volume->types[c] != state.volume->types[0] ||
+              state.volume->attributes[c] != state.volume->attributes[0];
+    }
+    if (!mixed) {
+      if (SaveNiftiVolume(state.volume.get(), nifti.c_str(), geometry, label, &nifti_error) != 0) {
+        problem(nifti_error);
+      }
+    } else {
       // Channels of different types: one image per channel.
       for (int32_t c = 0; c < state.volume->header->channels; ++c) {
         const std::string name = (dir / channel_nifti_name(c)).string();
-        if (SaveNiftiChannel(state.volume.get(), c, name.c_str(), spacing, &nifti_error) != 0) {
+        if (SaveNiftiChannel(state.volume.get(), c, name.c_str(), geometry, label, &nifti_error) != 0) {
           problem(nifti_error);
         }
       }
@@ -176,10 +196,8 @@ int write_outputs(const std::string& directory, const HostState& state, const Se
     }
   }
   const std::string summary = (dir / kSummaryName).string();
-  std::ofstream file(summary, std::ios::binary);
-  file << format_summary(state, info);
-  file.close();
-  if (!file) problem("cannot write " + summary);
+  std::string summary_error;
+  if (!write_file_atomically(summary, format_summary(state, info), &summary_error)) problem(summary_error);
   return result;
 }
 

@@ -162,7 +162,7 @@ void stop_plugin(pid_t pid, int* status) {
 }
 
 // Returns false when the session is to end.
-bool run_command(const std::string& line, HostServer& server, const SessionInfo& info) {
+bool run_command(const std::string& line, HostServer& server, SessionInfo& info) {
   std::istringstream in(line);
   std::string word;
   if (!(in >> word)) return true;
@@ -190,8 +190,15 @@ bool run_command(const std::string& line, HostServer& server, const SessionInfo&
     std::getline(in >> std::ws, path);
     float voxel_size = 1.0f;
     std::string error;
-    VolumePtr volume = load_host_volume(path, &voxel_size, &error);
+    ImageGeometry geometry;
+    bool has_geometry = false;
+    VolumePtr volume = load_host_volume(path, &voxel_size, &geometry, &has_geometry, &error);
     if (volume) {
+      info.has_input_geometry = has_geometry;
+      info.input_geometry = geometry;
+      info.input_grid[0] = volume->header->x;
+      info.input_grid[1] = volume->header->y;
+      info.input_grid[2] = volume->header->z;
       server.replace_volume(std::move(volume));
       state.voxel_size = voxel_size;
       server.publish();
@@ -219,8 +226,11 @@ int serve(int argc, char** argv) {
     return 2;
   }
   HostState state;
+  ImageGeometry input_geometry;
+  bool has_input_geometry = false;
   if (!options.input.empty()) {
-    state.volume = load_host_volume(options.input, &state.voxel_size, &error);
+    state.volume = load_host_volume(options.input, &state.voxel_size, &input_geometry,
+                                    &has_input_geometry, &error);
     if (!state.volume) {
       std::fprintf(stderr, "ztrhost: %s\n", error.c_str());
       return 2;
@@ -270,6 +280,13 @@ int serve(int argc, char** argv) {
   info.client_number = options.client;
   info.program = options.program;
   info.plugin_exit = "none";
+  info.has_input_geometry = has_input_geometry;
+  info.input_geometry = input_geometry;
+  if (server.state().volume) {
+    info.input_grid[0] = server.state().volume->header->x;
+    info.input_grid[1] = server.state().volume->header->y;
+    info.input_grid[2] = server.state().volume->header->z;
+  }
 
   pid_t pid = -1;
   if (!options.program.empty()) {
@@ -311,10 +328,17 @@ int serve(int argc, char** argv) {
     info.plugin_exit = describe_exit(plugin_status) + " (stopped by the host)";
   }
   server.remove_boards();
-  if (!options.output.empty() && write_outputs(options.output, server.state(), info, &error) != 0) {
-    std::fprintf(stderr, "ztrhost: %s\n", error.c_str());
+  const bool written =
+      options.output.empty() || write_outputs(options.output, server.state(), info, &error) == 0;
+  if (g_signal != 0) {
+    if (!written) std::fprintf(stderr, "ztrhost: %s\n", error.c_str());
+    return 128 + g_signal;
   }
-  if (g_signal != 0) return 128 + g_signal;
+  if (!written) {
+    // A session whose results could not be saved has failed, whatever the plug-in did.
+    std::fprintf(stderr, "ztrhost: %s\n", error.c_str());
+    return 1;
+  }
   if (pid > 0 && !stopped_by_host && !(WIFEXITED(plugin_status) && WEXITSTATUS(plugin_status) == 0)) return 1;
   return 0;
 }

@@ -20,6 +20,14 @@ struct NoticeRecorder : NoticeSink {
 }  // namespace
 
 VolumePtr load_host_volume(const std::string& path, float* voxel_size, std::string* error) {
+  ImageGeometry unused;
+  bool has_geometry = false;
+  return load_host_volume(path, voxel_size, &unused, &has_geometry, error);
+}
+
+VolumePtr load_host_volume(const std::string& path, float* voxel_size, ImageGeometry* geometry,
+                           bool* has_geometry, std::string* error) {
+  *has_geometry = false;
   std::ifstream probe(path, std::ios::binary);
   if (!probe) {
     if (error) *error = "cannot open " + path;
@@ -36,14 +44,20 @@ VolumePtr load_host_volume(const std::string& path, float* voxel_size, std::stri
     }
     return volume;
   }
-  float spacing[3];
   std::string reason;
-  VolumePtr volume(LoadNiftiVolume(path.c_str(), spacing, &reason));
+  ImageGeometry g;
+  VolumePtr volume(LoadNiftiVolumeWithGeometry(path.c_str(), &g, &reason));
   if (!volume) {
     if (error) *error = reason.empty() ? "cannot read " + path : reason;
     return nullptr;
   }
-  if (voxel_size) *voxel_size = spacing[0];
+  if (!voxel_sizes_are_valid(g)) {
+    if (error) *error = path + ": voxel sizes are not positive numbers";
+    return nullptr;
+  }
+  if (voxel_size) *voxel_size = g.voxel_size[0];
+  *geometry = g;
+  *has_geometry = true;
   return volume;
 }
 

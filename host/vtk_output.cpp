@@ -1,6 +1,8 @@
 // Tessellation of object groups and the legacy VTK writer.
 #include "host/vtk_output.h"
 
+#include "analyzer/io/atomic_file.h"
+
 #include <cmath>
 #include <algorithm>
 #include <cstdio>
@@ -244,11 +246,8 @@ std::string format_vtk(const PolyData& data, const std::string& title) {
 }
 
 int write_group_vtk(const ZTR_OBJECT_GROUP& group, const std::string& path, const std::string& title) {
-  std::ofstream file(path, std::ios::binary);
-  if (!file) return -1;
-  file << format_vtk(build_polydata(group), title);
-  file.close();
-  return file ? 0 : -1;
+  std::string reason;
+  return write_file_atomically(path, format_vtk(build_polydata(group), title), &reason) ? 0 : -1;
 }
 
 }  // namespace ztr::host

@@ -51,6 +51,11 @@ int compute_standard_dti_maps(DiffusionTensorImageData* data, int16_t threshold,
 // "Analysis completed in %3.2f sec.\n". Returns the number of channels added. The caller has
 // checked mpg_ready and uploads the new channels.
 int run_standard_dti_maps(DiffusionTensorImageData* data, int threads);
+// The same timed run and lines, leaving the four maps as separate volumes in *maps instead of
+// appending them to the DWI volume (batch tools write them out directly). 4, or 0 when an
+// output volume cannot be created.
+int run_standard_dti_map_volumes(const DiffusionTensorImageData* data, int threads,
+                                 StandardMapVolumes* maps);
 
 // Extra parameter lines of the voxel report: (name, value) for every output of every loaded
 // network at the voxel.

@@ -76,10 +76,22 @@ void tred2(float** a, int n, float* d, float* e);
 // returns 0 after more than 30 iterations for one eigenvalue, with z = identity and every
 // d[k] and e[k] = 1.0e-14.
 int tqli(float* d, float* e, int n, float** z);
+// tred2 and tqli for n = 3 on fixed stack arrays: the same operations in the same order as
+// the general routines, so the same results, without row tables or run-time sizes.
+void tred2_3(float a[4][4], float d[4], float e[4]);
+int tqli_3(float d[4], float e[4], float z[4][4]);
 // Sorts arr[1..n] ascending and applies the same rearrangement to brr[1..n]; stable for n <= 6.
 void sort2(unsigned long n, float* arr, float* brr);
 
 }  // namespace nr
+
+// The eigen system of a symmetric 3 x 3 matrix in the 1-based layout of the tensor record,
+// for every per-voxel caller (tensor fit, tracking): a[1..3][1..3] holds the matrix and is
+// replaced by the unit eigenvectors as columns (normalised in float), d[1..3] receives the
+// eigenvalues ascending with the columns following them, e is scratch. tred2 + tqli + the
+// paired sort, specialised for n = 3; no allocation, safe on any thread. Returns 1, or 0
+// when tqli did not converge (a = identity, every d[k] = 1.0e-14).
+int ZTRnumerical_EigenSymmetric3x3(float a[4][4], float d[4], float e[4]);
 
 // Convenience for 3 x 3 symmetric matrices (0-based): tred2 + tqli, unit eigenvector
 // columns, eigenvalues ascending with columns following them. Returns 1, or 0 when tqli

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "analyzer/dti/numerical.h"
@@ -82,7 +83,9 @@ void free_matrix(float** m, long nrl, long, long, long) {
   std::free(m);
 }
 
-float pythag(float a, float b) {
+namespace {
+
+inline float pythag_inline(float a, float b) {
   const float abs_a = std::fabs(a);
   const float abs_b = std::fabs(b);
   if (abs_a > abs_b) {
@@ -95,6 +98,10 @@ float pythag(float a, float b) {
   const float square = ratio * ratio;
   return static_cast<float>(abs_b * std::sqrt(1.0 + static_cast<double>(square)));
 }
+
+}  // namespace
+
+float pythag(float a, float b) { return pythag_inline(a, b); }
 
 // Golub-Reinsch: Householder bidiagonalisation, accumulation of both transformations,
 // then implicit-shift QR sweeps on the bidiagonal form.
@@ -372,7 +379,12 @@ void lubksb(float** a, int n, const int* indx, float* b) {
   }
 }
 
-void tred2(float** a, int n, float* d, float* e) {
+namespace {
+
+// One body for the general routine (float**, run-time n) and the fixed 3 x 3 one (stack
+// array, compile-time n): the same operations in the same order, so the same results.
+template <class Matrix, class Size>
+inline void tred2_impl(Matrix a, Size n, float* d, float* e) {
   for (int i = n; i >= 2; --i) {
     const int l = i - 1;
     float h = 0.0f;
@@ -434,7 +446,8 @@ void tred2(float** a, int n, float* d, float* e) {
   }
 }
 
-int tqli(float* d, float* e, int n, float** z) {
+template <class Matrix, class Size>
+inline int tqli_impl(float* d, float* e, Size n, Matrix z) {
   for (int i = 2; i <= n; ++i) e[i - 1] = e[i];
   e[n] = 0.0f;
   for (int l = 1; l <= n; ++l) {
@@ -464,7 +477,7 @@ int tqli(float* d, float* e, int n, float** z) {
         for (; i >= l; --i) {
           float f = s * e[i];
           const float b = c * e[i];
-          r = pythag(f, g);
+          r = pythag_inline(f, g);
           e[i + 1] = r;
           if (r == 0.0f) {  // recover from underflow
             d[i + 1] -= p;
@@ -494,6 +507,15 @@ int tqli(float* d, float* e, int n, float** z) {
   }
   return 1;
 }
+
+using Three = std::integral_constant<int, 3>;
+
+}  // namespace
+
+void tred2(float** a, int n, float* d, float* e) { tred2_impl(a, n, d, e); }
+int tqli(float* d, float* e, int n, float** z) { return tqli_impl(d, e, n, z); }
+void tred2_3(float a[4][4], float d[4], float e[4]) { tred2_impl(a, Three{}, d, e); }
+int tqli_3(float d[4], float e[4], float z[4][4]) { return tqli_impl(d, e, Three{}, z); }
 
 // Quicksort with median-of-three partitioning, straight insertion for short runs.
 void sort2(unsigned long n, float* arr, float* brr) {
@@ -562,15 +584,56 @@ void sort2(unsigned long n, float* arr, float* brr) {
 
 }  // namespace nr
 
+namespace {
+
+// The paired sort of three keys: below seven elements the sort is a straight insertion, which
+// this is, moving the partner column with every key.
+void sort3_with_columns(float d[4], float z[4][4]) {
+  int order[4] = {0, 1, 2, 3};
+  float keys[4] = {0.0f, d[1], d[2], d[3]};
+  for (int j = 2; j <= 3; ++j) {
+    const float key = keys[j];
+    const int partner = order[j];
+    int i = j - 1;
+    for (; i >= 1; --i) {
+      if (keys[i] <= key) break;
+      keys[i + 1] = keys[i];
+      order[i + 1] = order[i];
+    }
+    keys[i + 1] = key;
+    order[i + 1] = partner;
+  }
+  if (order[1] == 1 && order[2] == 2) return;  // already ascending
+  for (int row = 1; row <= 3; ++row) {
+    const float column[4] = {0.0f, z[row][1], z[row][2], z[row][3]};
+    for (int j = 1; j <= 3; ++j) z[row][j] = column[order[j]];
+  }
+  for (int j = 1; j <= 3; ++j) d[j] = keys[j];
+}
+
+}  // namespace
+
+int ZTRnumerical_EigenSymmetric3x3(float a[4][4], float d[4], float e[4]) {
+  nr::tred2_3(a, d, e);
+  if (!nr::tqli_3(d, e, a)) return 0;  // identity, every value 1.0e-14
+  for (int j = 1; j <= 3; ++j) {
+    const float norm = std::sqrt(a[1][j] * a[1][j] + a[2][j] * a[2][j] + a[3][j] * a[3][j]);
+    if (norm > 0) {
+      for (int i = 1; i <= 3; ++i) a[i][j] /= norm;
+    }
+  }
+  sort3_with_columns(d, a);
+  return 1;
+}
+
 int eigen_decompose_symmetric_3x3(const float a[3][3], float values[3], float vectors[3][3]) {
-  float row_storage[4][4] = {};
-  float* z[4] = {row_storage[0], row_storage[1], row_storage[2], row_storage[3]};
+  float z[4][4] = {};
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) z[i + 1][j + 1] = a[i][j];
   float d[4] = {};
   float e[4] = {};
-  nr::tred2(z, 3, d, e);
-  const int converged = nr::tqli(d, e, 3, z);
+  nr::tred2_3(z, d, e);
+  const int converged = nr::tqli_3(d, e, z);
   for (int col = 1; col <= 3; ++col) {
     const double length = std::sqrt(double(z[1][col]) * z[1][col] + double(z[2][col]) * z[2][col] +
                                     double(z[3][col]) * z[3][col]);
@@ -578,15 +641,9 @@ int eigen_decompose_symmetric_3x3(const float a[3][3], float values[3], float ve
       for (int row = 1; row <= 3; ++row) z[row][col] = static_cast<float>(z[row][col] / length);
   }
   // The same stable rearrangement for every row keeps each column with its eigenvalue.
-  for (int row = 1; row <= 3; ++row) {
-    float keys[4] = {0.0f, d[1], d[2], d[3]};
-    nr::sort2(3, keys, z[row]);
-  }
-  float sorted[4] = {0.0f, d[1], d[2], d[3]};
-  float unused[4] = {};
-  nr::sort2(3, sorted, unused);
+  sort3_with_columns(d, z);
   for (int i = 0; i < 3; ++i) {
-    values[i] = sorted[i + 1];
+    values[i] = d[i + 1];
     for (int j = 0; j < 3; ++j) vectors[i][j] = z[i + 1][j + 1];
   }
   return converged;

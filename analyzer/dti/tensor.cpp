@@ -50,6 +50,11 @@ bool prepare_inverse(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t) {
     std::memcpy(&t->inverse[static_cast<size_t>(r) * t->n], inverse->element[r],
                 static_cast<size_t>(t->n) * sizeof(float));
   }
+  for (int m = 0; m < t->n; ++m) {
+    for (int r = 0; r < 6; ++r) {
+      t->inverse_columns[static_cast<size_t>(m) * 8 + r] = t->inverse[static_cast<size_t>(r) * t->n + m];
+    }
+  }
   std::memcpy(t->inverse_directions.data(), directions, count * sizeof(float));
   t->inverse_ready = true;
   return true;
@@ -67,23 +72,7 @@ void set_not_a_number(ZTR_DTI_TENSOR* t) {
 // Eigen decomposition of the tensor held in t->matrix: unit eigenvector columns, eigenvalues
 // ascending with the columns following them.
 void decompose(ZTR_DTI_TENSOR* t) {
-  nr::tred2(t->matrix, 3, t->eigenvalues, t->scratch);
-  if (!nr::tqli(t->eigenvalues, t->scratch, 3, t->matrix)) return;  // identity, 1.0e-14
-  for (int j = 1; j <= 3; ++j) {
-    const float norm = std::sqrt(t->matrix[1][j] * t->matrix[1][j] +
-                                 t->matrix[2][j] * t->matrix[2][j] +
-                                 t->matrix[3][j] * t->matrix[3][j]);
-    if (norm > 0) {
-      for (int i = 1; i <= 3; ++i) t->matrix[i][j] /= norm;
-    }
-  }
-  // The same permutation for every row of the vector matrix, then for the values.
-  for (int i = 1; i <= 3; ++i) {
-    float keys[4] = {0, t->eigenvalues[1], t->eigenvalues[2], t->eigenvalues[3]};
-    nr::sort2(3, keys, t->matrix[i]);
-  }
-  float unused[4] = {0, 1, 2, 3};
-  nr::sort2(3, t->eigenvalues, unused);
+  ZTRnumerical_EigenSymmetric3x3(t->matrix_storage, t->eigenvalues, t->scratch);
 }
 
 // The fit proper, from So and the N diffusion-weighted signals in t->signals.
@@ -91,16 +80,30 @@ int fit_signals(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t, float s
   t->so = so;
   const int b0 = data->b0_channels;
   float* y = t->log_signal->element;
-  bool finite_y = true;
   // ln(S / So) = ln S - ln So in double: one logarithm per voxel, the others from a table.
   const double log_so = std::log(static_cast<double>(so));
   const double* table = log_table();
-  for (int k = 0; k < t->n; ++k) {
-    const int16_t s = t->signals[k];
-    const double log_ratio = s > 0 ? table[s] - log_so
-                                   : std::log(static_cast<double>(s) / static_cast<double>(so));
-    y[k] = -static_cast<float>(log_ratio) / data->b_value[b0 + k];
-    finite_y = finite_y && finite(y[k]);
+  const float* b_values = &data->b_value[b0];
+  const int16_t* signals = t->signals.data();
+  bool positive = true;
+  for (int k = 0; k < t->n; ++k) positive = positive && signals[k] > 0;
+  bool finite_y = std::isfinite(log_so);
+  if (positive && finite_y) {
+    // The common case without branches in the loop, so that it pipelines; the same
+    // operations as below.
+    for (int k = 0; k < t->n; ++k) {
+      y[k] = -static_cast<float>(table[signals[k]] - log_so) / b_values[k];
+    }
+    for (int k = 0; k < t->n; ++k) finite_y = finite_y && finite(y[k]);
+  } else {
+    finite_y = true;
+    for (int k = 0; k < t->n; ++k) {
+      const int16_t s = signals[k];
+      const double log_ratio = s > 0 ? table[s] - log_so
+                                     : std::log(static_cast<double>(s) / static_cast<double>(so));
+      y[k] = -static_cast<float>(log_ratio) / b_values[k];
+      finite_y = finite_y && finite(y[k]);
+    }
   }
   if (!prepare_inverse(data, t)) {
     std::fprintf(stderr, "Err: Linear Equations Solution failed\n");
@@ -108,14 +111,16 @@ int fit_signals(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t, float s
   }
   // d = inverse * y, accumulated in float in increasing column order: the same arithmetic
   // as the matrix-vector product of the numerical routines.
-  const float* inverse = t->inverse.data();
+  const float* columns = t->inverse_columns.data();
+  float sums[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  for (int m = 0; m < t->n; ++m) {
+    const float* column = columns + static_cast<size_t>(m) * 8;
+    for (int r = 0; r < 8; ++r) sums[r] += column[r] * y[m];
+  }
   bool finite_d = finite_y;
   for (int r = 0; r < 6; ++r) {
-    const float* row = inverse + static_cast<size_t>(r) * t->n;
-    float sum = 0.0f;
-    for (int m = 0; m < t->n; ++m) sum += row[m] * y[m];
-    t->elements[r] = sum;
-    finite_d = finite_d && finite(sum);
+    t->elements[r] = sums[r];
+    finite_d = finite_d && finite(sums[r]);
   }
   const float* d = t->elements;
   t->matrix[1][1] = d[0];
@@ -166,6 +171,7 @@ ZTR_DTI_TENSOR* ZTRdti_NewTensor(int32_t total_channels, int32_t b0_channels) {
     t->turning_cosine = 0.0f;
     t->inverse.assign(static_cast<size_t>(6 * n), 0.0f);
     t->inverse_directions.assign(static_cast<size_t>(3 * n), 0.0f);
+    t->inverse_columns.assign(static_cast<size_t>(8 * n), 0.0f);
     t->signals.assign(static_cast<size_t>(n), 0);
     t->design = ZTR_NewMatrix(t->n, 6);
     t->log_signal = ZTR_NewVector(t->n);
@@ -207,6 +213,15 @@ int tensor_fit_at_index(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t,
   float sum = 0.0f;
   for (int c = 0; c < b0; ++c) sum += static_cast<float>(ZTR_ChannelData<int16_t>(v, c)[index]);
   for (int k = 0; k < t->n; ++k) t->signals[k] = ZTR_ChannelData<int16_t>(v, b0 + k)[index];
+  return fit_signals(data, t, sum / static_cast<float>(b0));
+}
+
+int tensor_fit_from_signals(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t,
+                            const int16_t* signals, int64_t stride) {
+  const int b0 = data->b0_channels;
+  float sum = 0.0f;
+  for (int c = 0; c < b0; ++c) sum += static_cast<float>(signals[c * stride]);
+  for (int k = 0; k < t->n; ++k) t->signals[k] = signals[(b0 + k) * stride];
   return fit_signals(data, t, sum / static_cast<float>(b0));
 }
 

@@ -35,6 +35,9 @@ struct ZTR_DTI_TENSOR {
   // as recomputing it for every fit. 6 x N, row-major.
   std::vector<float> inverse;
   std::vector<float> inverse_directions;  // the N x 3 directions `inverse` was built from
+  // `inverse` transposed, N rows of 8 (6 used): all six sums advance together in increasing
+  // column order, which vectorises and adds in the same order as row by row.
+  std::vector<float> inverse_columns;
   bool inverse_ready = false;
   std::vector<int16_t> signals;  // N diffusion-weighted signals of the current fit
 };
@@ -91,6 +94,11 @@ bool tensor_data_is_fittable(const DiffusionTensorImageData* data);
 // record was made for the data's channel counts.
 int tensor_fit_at_index(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* tensor,
                         int64_t index);
+// The same fit from signals the caller has gathered: channel c of the voxel is
+// signals[c * stride] for c = 0 .. dti_channels - 1 (rows of channels copied side by side
+// keep a whole-volume pass inside the cache).
+int tensor_fit_from_signals(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* tensor,
+                            const int16_t* signals, int64_t stride);
 struct TensorDeleter {
   void operator()(ZTR_DTI_TENSOR* t) const { ZTRdti_DeleteTensor(t); }
 };

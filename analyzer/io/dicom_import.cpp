@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,26 @@
 #include "sdk/volume/sampling.h"
 
 namespace {
+
+// Where the current import keeps its reason for a refusal (null: nowhere), so that a caller
+// can end with it instead of a generic line.
+thread_local std::string* t_reason = nullptr;
+
+// Prints a refusal line and keeps its text (without "Err: " and the line end) as the reason.
+[[gnu::format(printf, 1, 2)]] void report_error(const char* format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  std::fputs(line, stderr);
+  if (t_reason) {
+    std::string text(line);
+    if (text.rfind("Err: ", 0) == 0) text.erase(0, 5);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    *t_reason = text;
+  }
+}
 
 constexpr size_t kMaxFiles = 4096;
 constexpr size_t kMaxNameLength = 511;
@@ -92,6 +113,65 @@ std::optional<Position> read_position(const std::string& path) {
   return Position{(*v)[0], (*v)[1], (*v)[2]};
 }
 
+// Image Orientation (Patient): direction cosines of the rows and of the columns.
+std::optional<std::array<double, 6>> read_orientation(const std::string& path) {
+  const std::optional<std::string> text = read_text(path, 0x0020, 0x0037, kTextBuffer);
+  if (!text) return std::nullopt;
+  const std::optional<std::vector<float>> v = parse_floats(*text, 6);
+  if (!v) return std::nullopt;
+  std::array<double, 6> out;
+  for (int i = 0; i < 6; ++i) out[size_t(i)] = (*v)[size_t(i)];
+  return out;
+}
+
+double length3(const double v[3]) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
+
+// Voxel-to-scanner transform (RAS mm, as NIfTI has it) of the imported volume: column index i
+// runs along the rows' direction, j along the columns', both at the in-plane voxel size; k
+// runs through the slices in the volume's final order, after the flip and the resampling of
+// source slice s = k * (z - 1) / (z_out - 1). DICOM positions are LPS, hence the sign of x, y.
+std::optional<Affine> dicom_affine(const std::optional<std::array<double, 6>>& orientation,
+                                   const Position& first, const std::optional<Position>& second,
+                                   float distance, float voxel_size, int z, int z_out,
+                                   bool flipped) {
+  if (!orientation) return std::nullopt;
+  double row[3] = {(*orientation)[0], (*orientation)[1], (*orientation)[2]};
+  double column[3] = {(*orientation)[3], (*orientation)[4], (*orientation)[5]};
+  const double row_length = length3(row), column_length = length3(column);
+  if (!(row_length > 0.5) || !(column_length > 0.5) || !std::isfinite(row_length + column_length)) {
+    return std::nullopt;
+  }
+  for (int i = 0; i < 3; ++i) {
+    row[i] /= row_length;
+    column[i] /= column_length;
+  }
+  // Slice direction: from the first slice to the second when both positions are known,
+  // else the normal of the image plane.
+  double normal[3] = {row[1] * column[2] - row[2] * column[1], row[2] * column[0] - row[0] * column[2],
+                      row[0] * column[1] - row[1] * column[0]};
+  if (second && z >= 2) {
+    double step[3] = {double((*second)[0]) - first[0], double((*second)[1]) - first[1],
+                      double((*second)[2]) - first[2]};
+    const double length = length3(step);
+    if (length > 0.0) {
+      for (int i = 0; i < 3; ++i) normal[i] = step[i] / length;
+    }
+  }
+  const double source_step = z >= 2 && z_out >= 2 ? double(z - 1) / double(z_out - 1) : 1.0;
+  const double k_step = (flipped ? -1.0 : 1.0) * distance * source_step;
+  const double first_slice = flipped ? double(z - 1) * distance : 0.0;
+  Affine a{};
+  for (int i = 0; i < 3; ++i) {
+    const double sign = i < 2 ? -1.0 : 1.0;
+    a[size_t(i)][0] = sign * row[i] * voxel_size;
+    a[size_t(i)][1] = sign * column[i] * voxel_size;
+    a[size_t(i)][2] = sign * normal[i] * k_step;
+    a[size_t(i)][3] = sign * (first[size_t(i)] + normal[i] * first_slice);
+  }
+  a[3][3] = 1.0;
+  return a;
+}
+
 std::optional<long> read_instance_number(const std::string& path) {
   const std::optional<std::string> text = read_text(path, 0x0020, 0x0013, kNumberBuffer);
   if (!text) return std::nullopt;
@@ -138,32 +218,32 @@ std::optional<std::vector<std::string>> list_directory(const std::string& direct
   std::error_code ec;
   std::filesystem::directory_iterator it(directory, ec);
   if (ec) {
-    std::fprintf(stderr, "Err: cannot list DICOM directory %s\n", directory.c_str());
+    report_error("Err: cannot list DICOM directory %s\n", directory.c_str());
     return std::nullopt;
   }
   std::vector<std::string> names;
   for (const std::filesystem::directory_iterator end; it != end; it.increment(ec)) {
     if (ec) {
-      std::fprintf(stderr, "Err: cannot list DICOM directory %s\n", directory.c_str());
+      report_error("Err: cannot list DICOM directory %s\n", directory.c_str());
       return std::nullopt;
     }
     std::error_code type_ec;
     if (!it->is_regular_file(type_ec)) continue;
     std::string name = it->path().filename().string();
     if (name.size() > kMaxNameLength) {
-      std::fprintf(stderr, "Err: file name longer than %zu characters in %s\n", kMaxNameLength,
+      report_error("Err: file name longer than %zu characters in %s\n", kMaxNameLength,
                    directory.c_str());
       return std::nullopt;
     }
     if (names.size() == kMaxFiles) {
-      std::fprintf(stderr, "Err: more than %zu files in DICOM directory %s\n", kMaxFiles,
+      report_error("Err: more than %zu files in DICOM directory %s\n", kMaxFiles,
                    directory.c_str());
       return std::nullopt;
     }
     names.push_back(std::move(name));
   }
   if (ec) {
-    std::fprintf(stderr, "Err: cannot list DICOM directory %s\n", directory.c_str());
+    report_error("Err: cannot list DICOM directory %s\n", directory.c_str());
     return std::nullopt;
   }
   std::sort(names.begin(), names.end());
@@ -174,14 +254,14 @@ std::optional<std::vector<std::string>> list_directory(const std::string& direct
 // holds x*y 16-bit values there; nullopt with a message otherwise.
 std::optional<int64_t> locate_pixels(const std::string& path, int x, int y) {
   if (const std::optional<int> bits = read_us(path, 0x0028, 0x0100); bits && *bits != 16) {
-    std::fprintf(stderr, "Err: %s holds %d-bit pixel data; only 16-bit data can be imported\n",
+    report_error("Err: %s holds %d-bit pixel data; only 16-bit data can be imported\n",
                  path.c_str(), *bits);
     return std::nullopt;
   }
   const std::optional<int> columns = read_us(path, 0x0028, 0x0011);
   const std::optional<int> rows = read_us(path, 0x0028, 0x0010);
   if (!columns || !rows || *columns != x || *rows != y) {
-    std::fprintf(stderr, "Err: image size of %s differs from the first file\n", path.c_str());
+    report_error("Err: image size of %s differs from the first file\n", path.c_str());
     return std::nullopt;
   }
   static const uint16_t kPixelTags[3][2] = {{0x7F88, 0x0010}, {0x7FE0, 0x0010}, {0xFFFE, 0xE000}};
@@ -192,7 +272,7 @@ std::optional<int64_t> locate_pixels(const std::string& path, int x, int y) {
     if (offset >= 0) break;
   }
   if (offset < 0) {
-    std::fprintf(stderr, "Err: pixel data not found in %s\n", path.c_str());
+    report_error("Err: pixel data not found in %s\n", path.c_str());
     return std::nullopt;
   }
   const uint64_t needed = uint64_t(x) * uint64_t(y) * 2;
@@ -200,7 +280,7 @@ std::optional<int64_t> locate_pixels(const std::string& path, int x, int y) {
   const uintmax_t file_size = std::filesystem::file_size(path, ec);
   if (ec || (length != ZTR_DICOM_UNDEFINED_LENGTH && length < needed) ||
       uint64_t(offset) + needed > file_size) {
-    std::fprintf(stderr, "Err: pixel data of %s is shorter than %llu bytes\n", path.c_str(),
+    report_error("Err: pixel data of %s is shorter than %llu bytes\n", path.c_str(),
                  static_cast<unsigned long long>(needed));
     return std::nullopt;
   }
@@ -213,7 +293,7 @@ struct SeriesFile {
 };
 
 RawVolumeData* import_directory(const std::string& directory, float* voxel_size_out,
-                                std::string* description_out) {
+                                ImageGeometry* geometry_out, std::string* description_out) {
   std::fprintf(stderr, "DICOM directory: %s\n", directory.c_str());
   const std::optional<std::vector<std::string>> names = list_directory(directory);
   if (!names) return nullptr;
@@ -237,14 +317,14 @@ RawVolumeData* import_directory(const std::string& directory, float* voxel_size_
     series.push_back({it->second, std::nullopt});
   }
   if (series.empty()) {
-    std::fprintf(stderr, "Err: no DICOM file with Instance Number 1 in %s\n", directory.c_str());
+    report_error("Err: no DICOM file with Instance Number 1 in %s\n", directory.c_str());
     return nullptr;
   }
   const std::string& first = series[0].path;
 
   for (SeriesFile& file : series) file.position = read_position(file.path);
   if (!series[0].position) {
-    std::fprintf(stderr, "Err: Image Position not found in %s\n", first.c_str());
+    report_error("Err: Image Position not found in %s\n", first.c_str());
     return nullptr;
   }
   int channels = 0;
@@ -258,7 +338,7 @@ RawVolumeData* import_directory(const std::string& directory, float* voxel_size_
   const std::optional<int> columns = read_us(first, 0x0028, 0x0011);
   const std::optional<int> rows = read_us(first, 0x0028, 0x0010);
   if (!columns || !rows || *columns < 2 || *rows < 2) {
-    std::fprintf(stderr, "Err: no usable image size (Columns, Rows) in %s\n", first.c_str());
+    report_error("Err: no usable image size (Columns, Rows) in %s\n", first.c_str());
     return nullptr;
   }
   const int x = *columns;
@@ -273,7 +353,7 @@ RawVolumeData* import_directory(const std::string& directory, float* voxel_size_
     if (series.size() < 2 || !series[1].position) {
       // The distance only matters when a channel has a second slice (file 2).
       if (z >= 2) {
-        std::fprintf(stderr, "Err: Image Position not found in %s\n", series[1].path.c_str());
+        report_error("Err: Image Position not found in %s\n", series[1].path.c_str());
         return nullptr;
       }
     } else {
@@ -291,7 +371,7 @@ RawVolumeData* import_directory(const std::string& directory, float* voxel_size_
         read_text(first, 0x0028, 0x0030, kPixelSpacingBuffer);
     const auto values = spacing ? parse_floats(*spacing, 1) : std::nullopt;
     if (!values) {
-      std::fprintf(stderr, "Err: Pixel Spacing not found in %s\n", first.c_str());
+      report_error("Err: Pixel Spacing not found in %s\n", first.c_str());
       return nullptr;
     }
     fov = static_cast<float>(x) * (*values)[0];
@@ -316,7 +396,7 @@ RawVolumeData* import_directory(const std::string& directory, float* voxel_size_
 
   const float voxel_size = *fov / static_cast<float>(x);
   if (!std::isfinite(voxel_size) || !(voxel_size > 0.0f)) {
-    std::fprintf(stderr, "Err: unusable field of view %f mm in %s\n", *fov, first.c_str());
+    report_error("Err: unusable field of view %f mm in %s\n", *fov, first.c_str());
     return nullptr;
   }
 
@@ -341,24 +421,28 @@ RawVolumeData* import_directory(const std::string& directory, float* voxel_size_
     auto* destination = ZTR_ChannelData<uint8_t>(volume.get(), channel) + slice_bytes * slice;
     if (fseeko(file.get(), static_cast<off_t>(*offsets[k]), SEEK_SET) != 0 ||
         std::fread(destination, 1, slice_bytes, file.get()) != slice_bytes) {
-      std::fprintf(stderr, "Err: cannot read the pixel data of %s\n", path.c_str());
+      report_error("Err: cannot read the pixel data of %s\n", path.c_str());
       return nullptr;
     }
   }
 
+  bool flipped = false;
+  int z_out = z;
   if (z >= 2) {
     if (series[1].position && (*series[0].position)[2] < (*series[1].position)[2]) {
+      flipped = true;
       std::fputs("Flip in Z\n", stderr);
       for (int c = 0; c < channels; ++c) ZTR_FlipChannel(volume.get(), c, nullptr, "z");
     }
     const float ratio = distance / voxel_size;
     const float target = static_cast<float>(z) * ratio;
     if (!std::isfinite(target) || target < 2.0f || target > float(kMaxResampledSlices)) {
-      std::fprintf(stderr, "Err: cannot interpolate %d slices by ratio %3.3f\n", z, ratio);
+      report_error("Err: cannot interpolate %d slices by ratio %3.3f\n", z, ratio);
       return nullptr;
     }
     std::fprintf(stderr, "Interpolating in z direction (ratio:%3.3f)...", ratio);
-    const int32_t new_size[3] = {x, y, static_cast<int32_t>(target)};
+    z_out = static_cast<int32_t>(target);
+    const int32_t new_size[3] = {x, y, z_out};
     if (ZTR_ResampleRawVolumeData(volume.get(), new_size, 1) != 0) {
       std::fputs("failed\n", stderr);
       return nullptr;
@@ -369,6 +453,23 @@ RawVolumeData* import_directory(const std::string& directory, float* voxel_size_
   }
 
   if (voxel_size_out) *voxel_size_out = voxel_size;
+  if (geometry_out) {
+    ImageGeometry g;
+    g.voxel_size[0] = g.voxel_size[1] = voxel_size;
+    const double source_step = z >= 2 && z_out >= 2 ? double(z - 1) / double(z_out - 1) : 1.0;
+    g.voxel_size[2] = z >= 2 ? static_cast<float>(distance * source_step) : voxel_size;
+    const std::optional<Affine> affine =
+        dicom_affine(read_orientation(first), *series[0].position,
+                     series.size() >= 2 ? series[1].position : std::nullopt, distance, voxel_size,
+                     z, z_out, flipped);
+    if (affine) {
+      g.qform = g.sform = *affine;
+      g.qform_code = g.sform_code = 1;  // scanner-based anatomical coordinates
+    } else {
+      std::fputs("Warning: Image Orientation not found in DICOM (voxel size only)\n", stderr);
+    }
+    *geometry_out = g;
+  }
   if (description_out) *description_out = description;
   return volume.release();
 }
@@ -379,9 +480,25 @@ RawVolumeData* ImportDicomDirectory(const char* directory, float* voxel_size,
                                     std::string* description) {
   if (!directory) return nullptr;
   try {
-    return import_directory(directory, voxel_size, description);
+    return import_directory(directory, voxel_size, nullptr, description);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "Err: DICOM import failed (%s)\n", e.what());
+    report_error("Err: DICOM import failed (%s)\n", e.what());
     return nullptr;
   }
+}
+
+RawVolumeData* ImportDicomDirectoryWithGeometry(const char* directory, ImageGeometry* geometry,
+                                                std::string* description, std::string* reason) {
+  if (!directory) return nullptr;
+  std::string kept;
+  t_reason = &kept;
+  RawVolumeData* volume = nullptr;
+  try {
+    volume = import_directory(directory, nullptr, geometry, description);
+  } catch (const std::exception& e) {
+    report_error("Err: DICOM import failed (%s)\n", e.what());
+  }
+  t_reason = nullptr;
+  if (!volume && reason) *reason = kept.empty() ? "no volume could be built" : kept;
+  return volume;
 }

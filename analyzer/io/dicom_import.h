@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "analyzer/io/image_geometry.h"
 #include "sdk/volume/raw_volume.h"
 
 // Lists `directory`, orders its DICOM files by Instance Number (1, 2, ... up to the first
@@ -15,3 +16,10 @@
 // Progress and warnings are console lines only, so it runs without any user interface.
 RawVolumeData* ImportDicomDirectory(const char* directory, float* voxel_size,
                                     std::string* description);
+
+// The same import, also giving where the volume sits: voxel sizes (in-plane, and the slice
+// step after the resampling) and, when the first file has an Image Orientation, qform and
+// sform from the first slice's position and orientation in the volume's final slice order.
+// On failure *reason (when given) receives the refusal that was printed.
+RawVolumeData* ImportDicomDirectoryWithGeometry(const char* directory, ImageGeometry* geometry,
+                                                std::string* description, std::string* reason);

@@ -22,3 +22,11 @@ struct ImageGeometry {
 
 // Geometry of a grid known only by its voxel sizes (raw and DTI files).
 ImageGeometry geometry_from_voxel_size(const float voxel_size[3]);
+
+// Whether all three voxel sizes are finite numbers above 0.
+bool voxel_sizes_are_valid(const ImageGeometry& geometry);
+
+// Replaces the voxel sizes (a user's override of broken ones). Each transform keeps its
+// orientation and origin with its axes rescaled to the new sizes; a transform with an axis
+// of no usable length cannot be rescaled and is dropped (its code set to 0).
+void override_voxel_size(ImageGeometry* geometry, const float voxel_size[3]);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "analyzer/io/image_geometry.h"
 #include "sdk/volume/raw_volume.h"
 
 // Voxel type code for a NIfTI datatype code, with the channel attribute it gets: RGB24 and
@@ -31,3 +32,30 @@ int SaveNiftiVolume(const RawVolumeData* volume, const char* path, const float v
 // Writes one channel as a 3-D image, with the same rules. 0 or -1.
 int SaveNiftiChannel(const RawVolumeData* volume, int32_t channel, const char* path,
                      const float voxel_size[3], std::string* error);
+
+// The same reader, keeping where the image sits: voxel sizes in mm as stored (zero, negative or
+// non-finite sizes are passed on for the caller to refuse), qform and sform with their codes,
+// converted to mm when the file's spatial unit is metres or micrometres.
+RawVolumeData* LoadNiftiVolumeWithGeometry(const char* path, ImageGeometry* geometry,
+                                           std::string* error);
+
+// What a written image says about its values.
+struct NiftiImageLabel {
+  // scl_slope and scl_inter: true value = stored * slope + intercept. A slope of 0 writes
+  // none (values are what they are).
+  double slope = 0.0;
+  double intercept = 0.0;
+  std::string description;  // descrip, cut to 79 characters
+  // Packed RGBA channels as an x*y*z*3 unsigned 8-bit image (red, green, blue volumes),
+  // which every NIfTI reader opens, instead of RGB24/RGBA32.
+  bool colour_as_three_volumes = false;
+};
+
+// Writers with the input's geometry (qform and sform with their codes, voxel sizes, mm) and a
+// label. The image goes to a temporary name renamed over `path` when complete: a failed write
+// leaves no partial file and an older file intact. 0, or -1 with a reason in *error.
+int SaveNiftiVolume(const RawVolumeData* volume, const char* path, const ImageGeometry& geometry,
+                    const NiftiImageLabel& label, std::string* error);
+int SaveNiftiChannel(const RawVolumeData* volume, int32_t channel, const char* path,
+                     const ImageGeometry& geometry, const NiftiImageLabel& label,
+                     std::string* error);

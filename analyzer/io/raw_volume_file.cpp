@@ -1,6 +1,8 @@
 // Reader and writer of the ZANTREVIUM raw volume file (text header, then channel blocks).
 #include "analyzer/io/raw_volume_file.h"
 
+#include "analyzer/io/atomic_file.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -120,8 +122,9 @@ int64_t ReadRawVolumeFileHeader(const char* path, VolumeHeader* header, int32_t*
 
   // The declared size must be what the channels need, and the file must hold it after
   // the header; otherwise the data would be read from the wrong place.
-  const int64_t voxels = dims[0] * dims[1] * dims[2];  // each factor < 2^31: no overflow
-  if (voxels > kInt32Max) return -1;
+  // Three factors below 2^31 can exceed 2^63: the product is checked one step at a time.
+  if (dims[0] * dims[1] > kInt32Max || dims[0] * dims[1] * dims[2] > kInt32Max) return -1;
+  const int64_t voxels = dims[0] * dims[1] * dims[2];
   int64_t needed = 0;
   for (int32_t c = 0; c < channels; ++c) needed += voxels * ZTR_GetBytesPerVoxel(read_types[c]);
   if (size != needed) return -1;
@@ -204,4 +207,31 @@ int SaveRawVolumeFile(const RawVolumeData* volume, std::FILE* stream) {
   std::FILE* raw = file.release();
   const bool closed = std::fclose(raw) == 0;
   return ok && closed ? 0 : -1;
+}
+
+int SaveRawVolumeFileAtomically(const RawVolumeData* volume, const std::string& path,
+                                std::string* error) {
+  std::string reason;
+  if (!volume || !volume->header) {
+    if (error) *error = "no volume to write to " + path;
+    return -1;
+  }
+  const VolumeHeader& h = *volume->header;
+  int64_t total = 0;
+  for (int32_t c = 0; c < h.channels; ++c) total += int64_t(ZTR_GetChannelBytes(volume, c));
+  std::string header = ZTR_RAW_FILE_MAGIC;
+  header += std::to_string(h.x) + " " + std::to_string(h.y) + " " + std::to_string(h.z) + " " +
+            std::to_string(h.channels) + "\n";
+  for (int32_t c = 0; c < h.channels; ++c) header += std::to_string(volume->types[c]) + " ";
+  header += "\n";
+  for (int32_t c = 0; c < h.channels; ++c) header += std::to_string(volume->attributes[c]) + " ";
+  header += "\n" + std::to_string(total) + " uncompressed\n";
+  AtomicFile file(path);
+  bool ok = file.open(&reason) && file.write(header, &reason);
+  for (int32_t c = 0; ok && c < h.channels; ++c) {
+    ok = file.write(volume->data[c], ZTR_GetChannelBytes(volume, c), &reason);
+  }
+  ok = ok && file.commit(&reason);
+  if (!ok && error) *error = reason;
+  return ok ? 0 : -1;
 }

@@ -35,3 +35,9 @@ RawVolumeData* LoadRawVolumeFile(const char* path, float* voxel_size, std::strin
 // the stream. Returns 0, or -1 for a null volume or a failed write (the stream is closed
 // in every case).
 int SaveRawVolumeFile(const RawVolumeData* volume, std::FILE* stream);
+
+// The same file written to `path` under a temporary name that is renamed when complete: a
+// failed write leaves no partial file under `path` and an older file there intact. 0, or -1
+// with a one-line reason in *error (when given).
+int SaveRawVolumeFileAtomically(const RawVolumeData* volume, const std::string& path,
+                                std::string* error);

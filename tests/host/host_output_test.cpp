@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "analyzer/io/atomic_file.h"
+#include "analyzer/io/nifti_volume.h"
 #include "analyzer/io/raw_volume_file.h"
 #include "host/host_output.h"
 #include "host/volume_input.h"
@@ -114,7 +116,10 @@ TEST(HostSummary, ListsRequestsSettingsAndGroupsAsJson) {
   state.refusals = {"bad \"board\""};
   state.groups[3] = new_group(1);
   ZTR_AppendObject(state.groups[3].get(), ZTR_NewSphereObject({0, 0, 0}, 1), nullptr);
-  SessionInfo info{12, "plug", "exit 0"};
+  SessionInfo info;
+  info.client_number = 12;
+  info.program = "plug";
+  info.plugin_exit = "exit 0";
   const std::string s = format_summary(state, info);
   EXPECT_NE(s.find("\"client_number\": 12,"), std::string::npos) << s;
   EXPECT_NE(s.find("\"requests\": {\"322\": 2, \"511\": 1},"), std::string::npos) << s;
@@ -168,6 +173,113 @@ TEST_F(HostFiles, InputErrorsNameTheFileAndTheReason) {
   std::ofstream((dir_ / "bad.raw").string()) << "# ZANTREVIUM raw format file with header\n1 1 1 1\n0 \n0 \n9 uncompressed\n";
   EXPECT_FALSE(load_host_volume((dir_ / "bad.raw").string(), &voxel_size, &error));
   EXPECT_NE(error.find("This is NOT a ZANTREVIUM file."), std::string::npos) << error;
+}
+
+}  // namespace
+
+namespace {
+
+using namespace ztr::host;
+namespace fs = std::filesystem;
+
+// An oblique 1.5 x 1.5 x 2.0 mm grid: 30 degrees about z, x mirrored (LAS-like).
+ImageGeometry oblique_geometry() {
+  ImageGeometry g;
+  g.voxel_size[0] = 1.5f;
+  g.voxel_size[1] = 1.5f;
+  g.voxel_size[2] = 2.0f;
+  const double c = std::cos(M_PI / 6), s = std::sin(M_PI / 6);
+  g.qform = {{{-1.5 * c, -1.5 * s, 0, 20}, {-1.5 * s, 1.5 * c, 0, -7}, {0, 0, 2.0, 11}, {0, 0, 0, 1}}};
+  g.sform = g.qform;
+  g.qform_code = 1;
+  g.sform_code = 2;
+  return g;
+}
+
+void expect_same_affine(const Affine& a, const Affine& b) {
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) EXPECT_NEAR(a[i][j], b[i][j], 1e-4) << i << "," << j;
+  }
+}
+
+TEST_F(HostFiles, NiftiOutputKeepsTheInputsGeometryUnlessThePluginSetAVoxelSize) {
+  HostState state;
+  state.volume = make_default_volume();
+  const std::string input = (dir_ / "in.nii").string();
+  NiftiImageLabel label;
+  std::string error;
+  ASSERT_EQ(SaveNiftiVolume(state.volume.get(), input.c_str(), oblique_geometry(), label, &error), 0) << error;
+
+  SessionInfo info;
+  state.volume = load_host_volume(input, &state.voxel_size, &info.input_geometry,
+                                  &info.has_input_geometry, &error);
+  ASSERT_TRUE(state.volume) << error;
+  ASSERT_TRUE(info.has_input_geometry);
+  info.input_grid[0] = 32;
+  info.input_grid[1] = 32;
+  info.input_grid[2] = 16;
+  ASSERT_EQ(write_outputs((dir_ / "kept").string(), state, info, &error), 0) << error;
+  ImageGeometry back;
+  VolumePtr out(LoadNiftiVolumeWithGeometry((dir_ / "kept" / "volume.nii.gz").c_str(), &back, &error));
+  ASSERT_TRUE(out) << error;
+  EXPECT_FLOAT_EQ(back.voxel_size[2], 2.0f);
+  EXPECT_EQ(back.qform_code, 1);
+  EXPECT_EQ(back.sform_code, 2);
+  expect_same_affine(back.qform, oblique_geometry().qform);
+  expect_same_affine(back.sform, oblique_geometry().sform);
+
+  // A voxel size set by the plug-in describes what it sent back: the input's no longer holds.
+  state.voxel_size = 0.75f;
+  state.voxel_size_requests = {0.75f};
+  ASSERT_EQ(write_outputs((dir_ / "set").string(), state, info, &error), 0) << error;
+  out.reset(LoadNiftiVolumeWithGeometry((dir_ / "set" / "volume.nii.gz").c_str(), &back, &error));
+  ASSERT_TRUE(out) << error;
+  for (float v : back.voxel_size) EXPECT_FLOAT_EQ(v, 0.75f);
+  EXPECT_EQ(back.sform_code, 0);
+}
+
+std::string file_text(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(HostFiles, AFullDiskFailsTheWriteAndLeavesTheOlderFilesWhole) {
+  HostState state;
+  state.volume = make_default_volume();
+  std::string error;
+  const fs::path out = dir_ / "out";
+  ASSERT_EQ(write_outputs(out.string(), state, SessionInfo{}, &error), 0) << error;
+  const std::string raw_before = file_text(out / "volume.raw");
+  const std::string nifti_before = file_text(out / "volume.nii.gz");
+  const std::string summary_before = file_text(out / "summary.json");
+
+  ZTR_ChannelData<int16_t>(state.volume.get(), 0)[0] = 999;
+  state.refusals = {"changed"};
+  set_atomic_file_space_for_testing(4096);  // less than the raw volume's 16 KiB
+  const int result = write_outputs(out.string(), state, SessionInfo{}, &error);
+  set_atomic_file_space_for_testing(-1);
+  EXPECT_EQ(result, -1);
+  EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
+  EXPECT_EQ(file_text(out / "volume.raw"), raw_before);
+  EXPECT_EQ(file_text(out / "volume.nii.gz"), nifti_before);
+  // The summary is small enough to fit in what was left, or it failed too: whole either way.
+  const std::string summary_after = file_text(out / "summary.json");
+  EXPECT_TRUE(summary_after == summary_before || summary_after.find("changed") != std::string::npos);
+  for (const auto& entry : fs::directory_iterator(out)) {
+    EXPECT_NE(entry.path().extension(), ".part") << "temporary file left: " << entry.path();
+  }
+}
+
+TEST_F(HostFiles, AFolderInTheWayOfAnOutputIsReported) {
+  HostState state;
+  state.volume = make_default_volume();
+  fs::create_directories(dir_ / "out" / "summary.json" / "inside");
+  std::string error;
+  EXPECT_EQ(write_outputs((dir_ / "out").string(), state, SessionInfo{}, &error), -1);
+  EXPECT_NE(error.find("summary.json"), std::string::npos) << error;
+  EXPECT_NE(error.find("folder"), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_directory(dir_ / "out" / "summary.json" / "inside"));
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "volume.raw"));
 }
 
 }  // namespace

@@ -340,6 +340,22 @@ TEST(HostLockTest, LockObjectOfAnotherUserIsRefused) {
   EXPECT_EQ(error, "the host lock " + HostLock::name(number) + " belongs to another user");
   EXPECT_EQ(::access(path.c_str(), F_OK), 0);  // not removed
   ::unlink(path.c_str());
+
+TEST_F(HostServerTest, AVolumeThatDiffersOnlyInAChannelAttributeReplacesTheHostsVolume) {
+  // Same header and type as the host's 2x2x2 unsigned 8-bit channel, attribute 2 instead of 0:
+  // copying the voxels over the old channel in place would keep the old attribute.
+  const int32_t dims[3] = {2, 2, 2};
+  VolumePtr sent(ZTR_NewSingleChannelRawVolumeData(dims, ZTR_TYPE_UINT8, ZTR_ATTRIBUTE_RGBA));
+  for (int i = 0; i < 8; ++i) ZTR_ChannelData<uint8_t>(sent.get(), 0)[i] = uint8_t(10 + i);
+  std::vector<uint8_t> image(ZTR_GetSerializedRawVolumeDataSize(sent.get()));
+  ASSERT_EQ(ZTR_SerializeRawVolumeData(sent.get(), image.data()), 0);
+  SharedMemory board = client_->make_data_board(image.data(), image.size());
+  client_->write(ZTRipc_REQUEST_TYPE_DOWNLOAD_ALL_CHANNELS);
+  polls(3);
+  const RawVolumeData* held = server_->state().volume.get();
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->attributes[0], ZTR_ATTRIBUTE_RGBA);
+  EXPECT_EQ(ZTR_ChannelData<uint8_t>(held, 0)[7], 17);
 }
 
 }  // namespace

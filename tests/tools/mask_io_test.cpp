@@ -7,6 +7,8 @@
 
 #include <filesystem>
 
+#include "analyzer/io/nifti_volume.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -54,4 +56,34 @@ TEST(MaskIo, RefusesAMaskOnAnotherGridOrAMissingFile) {
   EXPECT_NE(error.find("not on the input's 2x2x3 grid"), std::string::npos) << error;
   EXPECT_FALSE(read_mask_nifti((dir.path / "none.nii").string(), {2, 2, 2, 1}, &back, &error));
   EXPECT_TRUE(back.inside.empty()) << "a refused mask must leave the output untouched";
+}
+
+TEST(MaskIo, AWrittenMaskSitsWhereTheInputSits) {
+  MaskDir dir;
+  VoxelMask mask;
+  mask.x = 2, mask.y = 2, mask.z = 2;
+  mask.inside.assign(8, 1);
+  ImageGeometry geometry;
+  geometry.voxel_size[0] = geometry.voxel_size[1] = 1.5f;
+  geometry.voxel_size[2] = 2.0f;
+  // x mirrored and y, z swapped (a coronal LAS-like grid), away from the origin.
+  geometry.sform = {{{-1.5, 0, 0, 30}, {0, 0, 2.0, -12}, {0, 1.5, 0, 7}, {0, 0, 0, 1}}};
+  geometry.qform = geometry.sform;
+  geometry.sform_code = 2;
+  geometry.qform_code = 1;
+  const std::string path = (dir.path / "m.nii").string();
+  std::string error;
+  ASSERT_TRUE(write_mask_nifti(mask, geometry, path, &error)) << error;
+  ImageGeometry back;
+  VolumePtr image(LoadNiftiVolumeWithGeometry(path.c_str(), &back, &error));
+  ASSERT_TRUE(image) << error;
+  EXPECT_EQ(back.sform_code, 2);
+  EXPECT_EQ(back.qform_code, 1);
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      EXPECT_NEAR(back.sform[i][j], geometry.sform[i][j], 1e-5) << i << "," << j;
+      EXPECT_NEAR(back.qform[i][j], geometry.qform[i][j], 1e-5) << i << "," << j;
+    }
+  }
+  EXPECT_FLOAT_EQ(back.voxel_size[2], 2.0f);
 }

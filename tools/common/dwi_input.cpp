@@ -24,6 +24,7 @@ namespace {
 
 constexpr float kB0Threshold = 50.0f;     // b values up to this count as b=0
 constexpr size_t kMaxTableBytes = 1 << 24;  // gradient tables are small text files
+constexpr float kLargestBValue = 100000.0f;  // s/mm^2; far beyond any scanner's
 
 bool parse_int_local(const char* text, int* value) {
   if (!text || !*text) return false;
@@ -45,7 +46,8 @@ bool parse_numbers(std::string_view line, std::vector<float>* out) {
     char* end = nullptr;
     errno = 0;
     const float v = std::strtof(p, &end);
-    if (end == p || errno == ERANGE || !std::isfinite(v)) return false;
+    // NaN passes: tables mark the direction of b=0 volumes with it; the table check decides.
+    if (end == p || (errno == ERANGE && std::isfinite(v) && v != 0.0f)) return false;
     out->push_back(v);
     p = end;
     if (*p && *p != ' ' && *p != '\t' && *p != '\r' && *p != ',') return false;
@@ -126,10 +128,13 @@ InputKind detect_input(const std::string& path) {
   return InputKind::kUnknown;
 }
 
-// A NIfTI DWI may come in any scalar type: the measurement is stored as signed 16 bits, all
-// channels scaled by one common factor when the values do not fit (ratios, and so the
-// tensors, stay the same).
-VolumePtr to_signed_16_bits(const RawVolumeData* v, std::string* error) {
+// A DWI in any scalar type is fitted as signed 16 bits: all channels are scaled by one common
+// factor that brings the largest magnitude to 32767, up as well as down. FA and ADC do not
+// change under a common scaling, and the full range keeps the precision of float or scaled
+// data. *scale receives the factor (stored = input x scale); signed 16-bit input is kept
+// as it is (factor 1).
+VolumePtr to_signed_16_bits(VolumePtr loaded, double* scale, std::string* error) {
+  const RawVolumeData* v = loaded.get();
   const VolumeHeader h = *v->header;
   const int64_t count = int64_t(h.x) * h.y * h.z;
   bool all_int16 = true;
@@ -140,12 +145,15 @@ VolumePtr to_signed_16_bits(const RawVolumeData* v, std::string* error) {
       return nullptr;
     }
     all_int16 = all_int16 && v->types[c] == ZTR_TYPE_INT16;
+  }
+  *scale = 1.0;
+  if (all_int16) return loaded;
+  for (int c = 0; c < h.channels; ++c) {
     for (int64_t i = 0; i < count; ++i) {
       const float value = ZTR_GetVoxelValueAsFloat(v->data[c], v->types[c], count, i);
       if (std::isfinite(value)) largest = std::max(largest, std::fabs(static_cast<double>(value)));
     }
   }
-  if (all_int16) return VolumePtr(ZTR_DuplicateRawVolumeData(v));
   std::vector<int32_t> types(static_cast<size_t>(h.channels), ZTR_TYPE_INT16);
   std::vector<int32_t> attributes(static_cast<size_t>(h.channels), ZTR_ATTRIBUTE_PLAIN);
   VolumePtr out(ZTR_NewRawVolumeData(h, types.data(), attributes.data()));
@@ -153,22 +161,27 @@ VolumePtr to_signed_16_bits(const RawVolumeData* v, std::string* error) {
     *error = "out of memory";
     return nullptr;
   }
-  const double scale = largest > 32767.0 ? 32767.0 / largest : 1.0;
+  const double factor = largest > 0.0 ? 32767.0 / largest : 1.0;
   for (int c = 0; c < h.channels; ++c) {
     int16_t* d = ZTR_ChannelData<int16_t>(out.get(), c);
     for (int64_t i = 0; i < count; ++i) {
       const float value = ZTR_GetVoxelValueAsFloat(v->data[c], v->types[c], count, i);
-      const double s = std::isfinite(value) ? std::nearbyint(value * scale) : 0.0;
+      const double s = std::isfinite(value) ? std::nearbyint(value * factor) : 0.0;
       d[i] = static_cast<int16_t>(std::min(32767.0, std::max(-32768.0, s)));
     }
   }
+  if (factor != 1.0) {
+    std::fprintf(stderr, "INPUT signal scaled by %g into the signed 16-bit range\n", factor);
+  }
+  *scale = factor;
   return out;
 }
 
 struct LoadedInput {
   VolumePtr volume;
   DtiDataPtr data;  // only from a DTI file: the record that came with it
-  float voxel_size[3] = {1.0f, 1.0f, 1.0f};
+  ImageGeometry geometry;
+  double signal_scale = 1.0;
 };
 
 bool load_input(const std::string& path, LoadedInput* in, std::string* error) {
@@ -182,7 +195,8 @@ bool load_input(const std::string& path, LoadedInput* in, std::string* error) {
                  (notices.text.empty() ? std::string() : ": " + notices.text);
         return false;
       }
-      in->voxel_size[0] = in->voxel_size[1] = in->voxel_size[2] = size;
+      const float sizes[3] = {size, size, size};
+      in->geometry = geometry_from_voxel_size(sizes);
       return true;
     }
     case InputKind::kDti: {
@@ -195,28 +209,27 @@ bool load_input(const std::string& path, LoadedInput* in, std::string* error) {
       }
       in->volume.reset(record->volume);
       in->data.reset(record);
-      const float size = record->voxel_size > 0 ? record->voxel_size : 1.0f;
-      in->voxel_size[0] = in->voxel_size[1] = in->voxel_size[2] = size;
+      const float sizes[3] = {record->voxel_size, record->voxel_size, record->voxel_size};
+      in->geometry = geometry_from_voxel_size(sizes);
       return true;
     }
     case InputKind::kNifti: {
       std::string reason;
-      VolumePtr loaded(LoadNiftiVolume(path.c_str(), in->voxel_size, &reason));
+      VolumePtr loaded(LoadNiftiVolumeWithGeometry(path.c_str(), &in->geometry, &reason));
       if (!loaded) {
         *error = "cannot load NIfTI image " + path + (reason.empty() ? "" : ": " + reason);
         return false;
       }
-      in->volume = to_signed_16_bits(loaded.get(), error);
+      in->volume = to_signed_16_bits(std::move(loaded), &in->signal_scale, error);
       return static_cast<bool>(in->volume);
     }
     case InputKind::kDicom: {
-      float size = 0.0f;
-      in->volume.reset(ImportDicomDirectory(path.c_str(), &size, nullptr));
+      std::string reason;
+      in->volume.reset(ImportDicomDirectoryWithGeometry(path.c_str(), &in->geometry, nullptr, &reason));
       if (!in->volume) {
-        *error = "cannot import DICOM directory " + path;
+        *error = "cannot import DICOM directory " + path + ": " + reason;
         return false;
       }
-      if (size > 0) in->voxel_size[0] = in->voxel_size[1] = in->voxel_size[2] = size;
       return true;
     }
     case InputKind::kUnknown:
@@ -227,6 +240,58 @@ bool load_input(const std::string& path, LoadedInput* in, std::string* error) {
                ? path + " is not a raw volume file, DTI file, NIfTI image or DICOM directory"
                : "cannot open " + path;
   return false;
+}
+
+std::string format_b(float b) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(b));
+  return text;
+}
+
+// The gradient table of a record's current setting, b=0 channels at b 0.
+GradientTable table_of(const DiffusionTensorImageData* data) {
+  GradientTable table;
+  for (int c = 0; c < data->dti_channels; ++c) {
+    const bool b0 = c < data->b0_channels;
+    table.b_values.push_back(b0 ? 0.0f : data->b_value[c]);
+    table.directions.push_back({data->mpg_vector[c][0], data->mpg_vector[c][1], data->mpg_vector[c][2]});
+  }
+  return table;
+}
+
+// Applies a checked table to the first entries of the record's volume: b=0 entries first,
+// the channel blocks permuted the same way.
+bool apply_table(const GradientTable& checked, DiffusionTensorImageData* data, float b0_threshold,
+                 std::string* error) {
+  const int n = static_cast<int>(checked.b_values.size());
+  std::vector<int> order;
+  for (int c = 0; c < n; ++c) {
+    if (checked.b_values[static_cast<size_t>(c)] <= b0_threshold) order.push_back(c);
+  }
+  const int b0 = static_cast<int>(order.size());
+  for (int c = 0; c < n; ++c) {
+    if (checked.b_values[static_cast<size_t>(c)] > b0_threshold) order.push_back(c);
+  }
+  std::vector<float> b(static_cast<size_t>(n));
+  std::vector<float> g(static_cast<size_t>(n) * 3);
+  for (int i = 0; i < n; ++i) {
+    const size_t c = static_cast<size_t>(order[static_cast<size_t>(i)]);
+    const bool weighted = i >= b0;
+    b[static_cast<size_t>(i)] = weighted ? checked.b_values[c] : 0.0f;
+    for (int a = 0; a < 3; ++a) {
+      g[static_cast<size_t>(3 * i + a)] = weighted ? checked.directions[c][static_cast<size_t>(a)] : 0.0f;
+    }
+  }
+  if (ZTRdti_SetMPG(data, n, b0, b.data(), reinterpret_cast<const float(*)[3]>(g.data())) != 0 ||
+      data->mpg_ready != 1) {
+    *error = "gradient table is not valid for tensor analysis (" + std::to_string(n - b0) +
+             " diffusion-weighted entries; 6 to 513 are needed)";
+    return false;
+  }
+  std::vector<void*> blocks(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) blocks[static_cast<size_t>(i)] = data->volume->data[order[static_cast<size_t>(i)]];
+  for (int i = 0; i < n; ++i) data->volume->data[i] = blocks[static_cast<size_t>(i)];
+  return true;
 }
 
 }  // namespace
@@ -249,12 +314,6 @@ bool parse_fsl_gradient_table(std::string_view bval_text, std::string_view bvec_
     *error = "bval file must hold 1 to 4096 b values";
     return false;
   }
-  for (float v : b) {
-    if (v < 0) {
-      *error = "bval file holds a negative b value";
-      return false;
-    }
-  }
   std::vector<std::array<float, 3>> g(n);
   const bool three_rows = bvec_rows.size() == 3 && bvec_rows[0].size() == n &&
                           bvec_rows[1].size() == n && bvec_rows[2].size() == n;
@@ -274,6 +333,76 @@ bool parse_fsl_gradient_table(std::string_view bval_text, std::string_view bvec_
   return true;
 }
 
+bool check_gradient_table(GradientTable* table, float b0_threshold, std::string* error) {
+  const size_t n = table->b_values.size();
+  if (table->directions.size() != n || n == 0) {
+    *error = "gradient table has no entries or its b values and directions differ in number";
+    return false;
+  }
+  // A table without b=0 is wrong as a whole: say so before faulting single entries.
+  bool has_b0 = false;
+  for (float b : table->b_values) has_b0 = has_b0 || (b >= 0.0f && b <= b0_threshold);
+  if (!has_b0) {
+    *error = "gradient table has no b=0 volume (b <= " + format_b(b0_threshold) + ")";
+    return false;
+  }
+  int b0 = 0, weighted = 0, rescaled = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const float b = table->b_values[i];
+    const std::string volume = "volume " + std::to_string(i);
+    if (!std::isfinite(b) || b < 0.0f || b > kLargestBValue) {
+      *error = "gradient table: " + volume + " has b=" + format_b(b) +
+               "; b values are from 0 to " + format_b(kLargestBValue) + " s/mm^2";
+      return false;
+    }
+    std::array<float, 3>& g = table->directions[i];
+    if (b <= b0_threshold) {
+      // b=0 volumes have no direction; tables mark that with zeros or NaN.
+      if (b > 0.0f) {
+        std::fprintf(stderr, "Warning: %s has b=%g, counted as b=0 (b <= %g)\n", volume.c_str(),
+                     static_cast<double>(b), static_cast<double>(b0_threshold));
+      }
+      g = {0.0f, 0.0f, 0.0f};
+      ++b0;
+      continue;
+    }
+    ++weighted;
+    const double norm2 = double(g[0]) * g[0] + double(g[1]) * g[1] + double(g[2]) * g[2];
+    if (!std::isfinite(norm2) || norm2 < 1e-12) {
+      *error = "gradient table: " + volume + " (b=" + format_b(b) +
+               ") has a zero or non-finite gradient direction";
+      return false;
+    }
+    if (std::fabs(norm2 - 1.0) > 1e-4) {
+      // Scanners code lower b values on a shell by shorter vectors: the true b is b |g|^2.
+      const double norm = std::sqrt(norm2);
+      for (float& component : g) component = static_cast<float>(component / norm);
+      table->b_values[i] = static_cast<float>(b * norm2);
+      if (!(table->b_values[i] <= kLargestBValue)) {
+        *error = "gradient table: " + volume + " has b |g|^2 = " + format_b(table->b_values[i]) +
+                 ", beyond " + format_b(kLargestBValue) + " s/mm^2";
+        return false;
+      }
+      ++rescaled;
+    }
+  }
+  if (b0 == 0) {
+    *error = "gradient table has no b=0 volume (b <= " + format_b(b0_threshold) + ")";
+    return false;
+  }
+  if (weighted < 6) {
+    *error = "gradient table has " + std::to_string(weighted) +
+             " diffusion-weighted volumes; a tensor needs at least 6";
+    return false;
+  }
+  if (rescaled > 0) {
+    std::fprintf(stderr,
+                 "Warning: %d gradient directions are not unit vectors: normalised, b scaled by |g|^2\n",
+                 rescaled);
+  }
+  return true;
+}
+
 bool apply_gradient_table(const GradientTable& table, DiffusionTensorImageData* data,
                           float b0_threshold, std::string* error) {
   const int n = static_cast<int>(table.b_values.size());
@@ -287,38 +416,9 @@ bool apply_gradient_table(const GradientTable& table, DiffusionTensorImageData* 
              std::to_string(usable) + " signed 16-bit channels";
     return false;
   }
-  std::vector<int> order;
-  for (int c = 0; c < n; ++c) {
-    if (table.b_values[c] <= b0_threshold) order.push_back(c);
-  }
-  const int b0 = static_cast<int>(order.size());
-  for (int c = 0; c < n; ++c) {
-    if (table.b_values[c] > b0_threshold) order.push_back(c);
-  }
-  if (b0 < 1 || n - b0 < 6) {
-    *error = "gradient table needs at least one b=0 entry and six diffusion-weighted ones (has " +
-             std::to_string(b0) + " and " + std::to_string(n - b0) + ")";
-    return false;
-  }
-  std::vector<float> b(static_cast<size_t>(n));
-  std::vector<float> g(static_cast<size_t>(n) * 3);
-  for (int i = 0; i < n; ++i) {
-    const int c = order[static_cast<size_t>(i)];
-    const bool weighted = i >= b0;
-    b[static_cast<size_t>(i)] = weighted ? table.b_values[static_cast<size_t>(c)] : 0.0f;
-    for (int a = 0; a < 3; ++a) {
-      g[static_cast<size_t>(3 * i + a)] = weighted ? table.directions[static_cast<size_t>(c)][a] : 0.0f;
-    }
-  }
-  if (ZTRdti_SetMPG(data, n, b0, b.data(), reinterpret_cast<const float(*)[3]>(g.data())) != 0) {
-    *error = "gradient table is not valid for tensor analysis";
-    return false;
-  }
-  // b=0 channels first: the same permutation on the channel blocks (all signed 16-bit).
-  std::vector<void*> blocks(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) blocks[static_cast<size_t>(i)] = data->volume->data[order[static_cast<size_t>(i)]];
-  for (int i = 0; i < n; ++i) data->volume->data[i] = blocks[static_cast<size_t>(i)];
-  return true;
+  GradientTable checked = table;
+  if (!check_gradient_table(&checked, b0_threshold, error)) return false;
+  return apply_table(checked, data, b0_threshold, error);
 }
 
 bool read_small_text_file(const std::string& path, std::string* text, std::string* error) {
@@ -375,11 +475,21 @@ int load_dwi_input(const DwiInputOptions& options, DwiInput* result, std::string
   LoadedInput input;
   if (!load_input(options.input, &input, error)) return kToolBadInput;
   if (options.voxel_size > 0.0f) {
-    input.voxel_size[0] = input.voxel_size[1] = input.voxel_size[2] = options.voxel_size;
+    const float sizes[3] = {options.voxel_size, options.voxel_size, options.voxel_size};
+    override_voxel_size(&input.geometry, sizes);
+  } else if (!voxel_sizes_are_valid(input.geometry)) {
+    char sizes[128];
+    std::snprintf(sizes, sizeof sizes, "%g x %g x %g", double(input.geometry.voxel_size[0]),
+                  double(input.geometry.voxel_size[1]), double(input.geometry.voxel_size[2]));
+    *error = std::string("INPUT has voxel size ") + sizes +
+             " mm, which is not a positive number; give --voxel-size MM";
+    return kToolBadInput;
   }
   RawVolumeData* volume = input.volume.get();
 
   DtiDataPtr data = std::move(input.data);
+  GradientTable table;
+  bool have_table = false;
   if (!data || !options.mpg.empty() || !options.bval.empty()) {
     const int channels = count_dti_channels(volume);
     if (channels < 7) {
@@ -387,7 +497,6 @@ int load_dwi_input(const DwiInputOptions& options, DwiInput* result, std::string
                " signed 16-bit channels; a DWI data set needs one b=0 and six directions";
       return kToolBadInput;
     }
-    GradientTable table;
     if (!options.bval.empty()) {
       std::string bval_text, bvec_text;
       if (!read_small_file(options.bval, &bval_text, error) ||
@@ -395,6 +504,12 @@ int load_dwi_input(const DwiInputOptions& options, DwiInput* result, std::string
           !parse_fsl_gradient_table(bval_text, bvec_text, &table, error)) {
         return kToolBadInput;
       }
+      if (static_cast<int>(table.b_values.size()) != channels) {
+        *error = "gradient table has " + std::to_string(table.b_values.size()) +
+                 " entries but INPUT has " + std::to_string(channels) + " signed 16-bit channels";
+        return kToolBadInput;
+      }
+      have_table = true;
     }
     DiffusionTensorImageData* created = nullptr;
     // The analyzer's own set-up: the single-So default setting for the loaded volume.
@@ -403,10 +518,7 @@ int load_dwi_input(const DwiInputOptions& options, DwiInput* result, std::string
       return kToolFailed;
     }
     data.reset(created);
-    if (!options.bval.empty()) {
-      if (!apply_gradient_table(table, data.get(), kB0Threshold, error)) return kToolBadInput;
-      ZTRdti_PrintMPGSetting(data.get());
-    } else if (!options.mpg.empty()) {
+    if (!options.mpg.empty()) {
       std::FILE* stream = std::fopen(options.mpg.c_str(), "r");
       if (!stream) {
         *error = "cannot open MPG file " + options.mpg;
@@ -414,17 +526,36 @@ int load_dwi_input(const DwiInputOptions& options, DwiInput* result, std::string
       }
       // The reader closes the stream.
       if (read_mpg_text_file(stream, data.get()) != 0) {
-        *error = "MPG file " + options.mpg + " was refused";
+        *error = "MPG file " + options.mpg + " was refused: it needs at least 6 diffusion-weighted "
+                 "channels and no more channels than INPUT has (" + std::to_string(channels) + ")";
+        return kToolBadInput;
+      }
+      if (data->mpg_ready != 1) {
+        *error = "MPG file " + options.mpg + " gives a setting that is not valid for analysis";
         return kToolBadInput;
       }
     }
   }
-  data->voxel_size = input.voxel_size[0];
-  if (data->mpg_ready != 1) {
-    *error = "MPG setting is NOT ready for this data (give --mpg or --bval/--bvec)";
+  if (!have_table) {
+    // The MPG file's or DTI file's setting goes through the same checks as a bval/bvec table.
+    if (data->mpg_ready != 1) {
+      *error = "MPG setting is NOT ready for this data (give --mpg or --bval/--bvec)";
+      return kToolBadInput;
+    }
+    table = table_of(data.get());
+    if (data->dti_channels > volume->header->channels) {
+      *error = "MPG setting has more channels than INPUT";
+      return kToolBadInput;
+    }
+  }
+  if (!check_gradient_table(&table, kB0Threshold, error) ||
+      !apply_table(table, data.get(), kB0Threshold, error)) {
     return kToolBadInput;
   }
-  result->geometry = geometry_from_voxel_size(input.voxel_size);
+  ZTRdti_PrintMPGSetting(data.get());
+  data->voxel_size = input.geometry.voxel_size[0];
+  result->geometry = input.geometry;
+  result->signal_scale = input.signal_scale;
   result->volume = std::move(input.volume);
   result->data = std::move(data);
   return kToolOk;

@@ -41,6 +41,9 @@ struct DwiInput {
   VolumePtr volume;
   DtiDataPtr data;
   ImageGeometry geometry;
+  // The stored signal is the input's signal times this factor (float and scaled input is
+  // brought into the full signed 16-bit range); 1 for signed 16-bit input.
+  double signal_scale = 1.0;
 };
 
 // Loads the input and makes its MPG setting ready. Returns kToolOk, or kToolBadInput /
@@ -57,10 +60,18 @@ struct GradientTable {
 bool parse_fsl_gradient_table(std::string_view bval_text, std::string_view bvec_text,
                               GradientTable* table, std::string* error);
 
+// Checks a table and brings it into the form the fit needs, in place: b finite and from 0 to
+// 100000; entries with b <= b0_threshold are b=0 (their directions, NaN included, become
+// zero; 0 < b <= b0_threshold gets a warning naming the volume); weighted entries need a
+// finite non-zero direction, and non-unit ones are normalised with b scaled by |g|^2 (one
+// warning); at least one b=0 and six weighted entries. false with a one-line reason.
+bool check_gradient_table(GradientTable* table, float b0_threshold, std::string* error);
+
 // Applies a gradient table to a record whose volume has one channel per table entry: the
 // b=0 entries (b <= b0_threshold) are moved to the front in their order, followed by the
-// others in their order; the volume's channels are reordered the same way. false with a
-// reason when the counts disagree or the setting is not valid for analysis.
+// others in their order; the volume's channels are reordered the same way. The table is
+// checked first (check_gradient_table). false with a reason when the counts disagree or the
+// setting is not valid for analysis.
 bool apply_gradient_table(const GradientTable& table, DiffusionTensorImageData* data,
                           float b0_threshold, std::string* error);
 

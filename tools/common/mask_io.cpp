@@ -1,5 +1,4 @@
 // Reading and writing the batch tools' region masks.
-#include <cerrno>
 #include "tools/common/mask_io.h"
 
 #include <cmath>
@@ -47,16 +46,12 @@ bool write_mask_nifti(const VoxelMask& mask, const ImageGeometry& geometry,
     return false;
   }
   std::memcpy(image->data[0], mask.inside.data(), mask.inside.size());
-  const std::string temporary = path + ".part.nii" + (path.ends_with(".gz") ? ".gz" : "");
+  NiftiImageLabel label;
+  label.description = "region mask";
   std::string reason;
-  if (SaveNiftiChannel(image.get(), 0, temporary.c_str(), geometry.voxel_size, &reason) != 0) {
-    std::remove(temporary.c_str());
-    *error = "cannot write " + path + (reason.empty() ? "" : ": " + reason);
-    return false;
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    *error = "cannot write " + path + ": " + std::strerror(errno);
+  // The writer goes through a temporary name renamed when complete.
+  if (SaveNiftiChannel(image.get(), 0, path.c_str(), geometry, label, &reason) != 0) {
+    *error = reason.empty() ? "cannot write " + path : reason;
     return false;
   }
   return true;

@@ -11,8 +11,11 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 #include "analyzer/dti/maps.h"
+#include "analyzer/dti/mpg_setting.h"
 #include "analyzer/io/nifti_volume.h"
 #include "analyzer/io/raw_volume_file.h"
 
@@ -20,14 +23,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Copies channel `channel` of `from` (same size) into a new single-channel volume.
-VolumePtr channel_copy(const RawVolumeData* from, int channel) {
-  return VolumePtr(ZTR_ExtractSingleChannel(from, channel));
-}
+// One row per written map: its file, what it holds and how its stored values read.
+struct MapImage {
+  int channel;  // in the maps volume
+  const char* name;
+  const char* description;
+  double slope;  // 0: stored values are the true values; negative: the input's signal units
+};
+constexpr MapImage kMapImages[] = {
+    {0, "colour_fa.nii", "colour FA (red, green, blue volumes)", 0.0},
+    {1, "fa.nii", "FA", 0.001},
+    {2, "adc.nii", "ADC mm^2/s", 1e-6},
+    {3, "isod.nii", "isoD signal", -1.0},
+};
 
-bool write_outputs(const RawVolumeData* volume, int first, const float voxel_size[3],
+bool write_outputs(StandardMapVolumes* computed, const DwiInput& input,
                    const std::string& directory, std::string* error) {
-  const VolumeHeader& h = *volume->header;
+  const VolumeHeader& h = *computed->fa->header;
   const int32_t types[4] = {ZTR_TYPE_UINT32, ZTR_TYPE_INT16, ZTR_TYPE_INT16, ZTR_TYPE_INT16};
   const int32_t attributes[4] = {ZTR_ATTRIBUTE_RGBA, 0, 0, 0};
   VolumePtr maps(ZTR_NewRawVolumeData({h.x, h.y, h.z, 4}, types, attributes));
@@ -35,42 +47,41 @@ bool write_outputs(const RawVolumeData* volume, int first, const float voxel_siz
     *error = "out of memory";
     return false;
   }
-  for (int m = 0; m < 4; ++m) {
-    std::memcpy(maps->data[m], volume->data[first + m], ZTR_GetChannelBytes(maps.get(), m));
-  }
+  // The computed blocks move into the four-channel volume (same types): no copy.
+  RawVolumeData* order[4] = {computed->colour_fa.get(), computed->fa.get(), computed->adc.get(),
+                             computed->isod.get()};
+  for (int m = 0; m < 4; ++m) std::swap(maps->data[m], order[m]->data[0]);
   const std::string raw_path = (fs::path(directory) / "maps.raw").string();
-  std::FILE* stream = std::fopen(raw_path.c_str(), "wb");
-  if (!stream || SaveRawVolumeFile(maps.get(), stream) != 0) {
-    *error = "cannot write " + raw_path;
-    return false;
-  }
-  // The colour map is already weighted by anisotropy: its RGB part is the picture, so the
-  // NIfTI image gets full alpha and is stored as RGB.
-  VolumePtr colour = channel_copy(maps.get(), 0);
-  if (!colour) {
-    *error = "out of memory";
-    return false;
-  }
-  uint32_t* rgba = ZTR_ChannelData<uint32_t>(colour.get(), 0);
-  const int64_t count = int64_t(h.x) * h.y * h.z;
-  for (int64_t i = 0; i < count; ++i) rgba[i] |= 0xFFu;
-  const struct {
-    const RawVolumeData* volume;
-    int channel;
-    const char* name;
-  } images[4] = {{colour.get(), 0, "colour_fa.nii"},
-                 {maps.get(), 1, "fa.nii"},
-                 {maps.get(), 2, "adc.nii"},
-                 {maps.get(), 3, "isod.nii"}};
-  for (const auto& image : images) {
-    const std::string path = (fs::path(directory) / image.name).string();
-    std::string reason;
-    if (SaveNiftiChannel(image.volume, image.channel, path.c_str(), voxel_size, &reason) != 0) {
-      *error = "cannot write " + path + (reason.empty() ? "" : ": " + reason);
-      return false;
+  const auto write_images = [&](std::string* reason) {
+    for (const MapImage& image : kMapImages) {
+      const std::string path = (fs::path(directory) / image.name).string();
+      NiftiImageLabel label;
+      label.description = std::string("dtimaps ") + image.description;
+      // The colour map is already weighted by anisotropy: its RGB part is the picture.
+      label.colour_as_three_volumes = true;
+      label.slope = image.slope;
+      if (image.slope < 0) label.slope = input.signal_scale != 1.0 ? 1.0 / input.signal_scale : 0.0;
+      if (SaveNiftiChannel(maps.get(), image.channel, path.c_str(), input.geometry, label, reason) != 0) {
+        if (reason->empty()) *reason = "cannot write " + path;
+        return false;
+      }
     }
+    return true;
+  };
+  // The raw file and the images are independent: written side by side on two threads.
+  std::string raw_error, image_error;
+  bool images_ok = true;
+  std::thread images;
+  try {
+    images = std::thread([&] { images_ok = write_images(&image_error); });
+  } catch (const std::system_error&) {
+    images_ok = write_images(&image_error);  // no thread: one after the other
   }
-  return true;
+  const bool raw_ok = SaveRawVolumeFileAtomically(maps.get(), raw_path, &raw_error) == 0;
+  if (images.joinable()) images.join();
+  if (!raw_ok) *error = raw_error;
+  else if (!images_ok) *error = image_error;
+  return raw_ok && images_ok;
 }
 
 }  // namespace
@@ -124,7 +135,6 @@ int run_dtimaps(const DtimapsOptions& options, std::string* error) {
     DwiInput input;
     const int loaded = load_dwi_input(options.dwi, &input, error);
     if (loaded != kToolOk) return loaded;
-    RawVolumeData* volume = input.volume.get();
     DiffusionTensorImageData* data = input.data.get();
 
     std::error_code ec;
@@ -133,13 +143,15 @@ int run_dtimaps(const DtimapsOptions& options, std::string* error) {
       *error = "cannot create output directory " + options.out;
       return kDtimapsBadInput;
     }
-    const int before = volume->header->channels;
-    const int added = run_standard_dti_maps(data, options.threads);
-    if (added != 4 || volume->header->channels != before + 4) {
+    // isoD is exp(-ADC b) So at one b: the first diffusion-weighted channel's.
+    std::fprintf(stderr, "isoD at b=%g s/mm^2 (the first diffusion-weighted channel's)\n",
+                 static_cast<double>(ZTRdti_GetUniformBValue(data)));
+    StandardMapVolumes maps;
+    if (run_standard_dti_map_volumes(data, options.threads, &maps) != 4) {
       *error = "the maps could not be computed (out of memory)";
       return kDtimapsFailed;
     }
-    if (!write_outputs(volume, before, input.geometry.voxel_size, options.out, error)) return kDtimapsFailed;
+    if (!write_outputs(&maps, input, options.out, error)) return kDtimapsFailed;
     return kDtimapsOk;
   } catch (const std::exception& e) {
     *error = e.what();

@@ -506,3 +506,47 @@ TEST(PairedSort, LongArraysAreSortedWithPartnersAttached) {
     }
   }
 }
+
+// The fixed 3 x 3 solver against the general routines it specialises (tred2, tqli on row
+// tables, float normalisation, sort2 on every row and on the values): the same operations in
+// the same order, so the same bits, on tensors, indefinite and repeated-eigenvalue matrices.
+TEST(SymmetricEigen, FixedThreeByThreeSolverEqualsTheGeneralRoutinesBitForBit) {
+  std::mt19937 rng(41);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  for (int trial = 0; trial < 3000; ++trial) {
+    float a[3][3];
+    for (int i = 0; i < 3; ++i) {
+      for (int j = i; j < 3; ++j) a[i][j] = a[j][i] = u(rng) * (trial % 3 == 0 ? 1e-3f : 1.0f);
+    }
+    if (trial % 5 == 0) a[0][1] = a[1][0] = a[0][2] = a[2][0] = 0.0f;  // already reduced rows
+    if (trial % 7 == 0) a[1][1] = a[2][2];                              // repeated values
+    float general[4][4] = {}, fixed[4][4] = {};
+    float* rows[4] = {general[0], general[1], general[2], general[3]};
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) general[i + 1][j + 1] = fixed[i + 1][j + 1] = a[i][j];
+    }
+    float d_general[4] = {}, e_general[4] = {}, d_fixed[4] = {}, e_fixed[4] = {};
+    nr::tred2(rows, 3, d_general, e_general);
+    const int converged_general = nr::tqli(d_general, e_general, 3, rows);
+    if (converged_general) {
+      for (int j = 1; j <= 3; ++j) {
+        const float norm = std::sqrt(general[1][j] * general[1][j] + general[2][j] * general[2][j] +
+                                     general[3][j] * general[3][j]);
+        if (norm > 0) {
+          for (int i = 1; i <= 3; ++i) general[i][j] /= norm;
+        }
+      }
+      for (int i = 1; i <= 3; ++i) {
+        float keys[4] = {0, d_general[1], d_general[2], d_general[3]};
+        nr::sort2(3, keys, general[i]);
+      }
+      float unused[4] = {0, 1, 2, 3};
+      nr::sort2(3, d_general, unused);
+    }
+    ASSERT_EQ(ZTRnumerical_EigenSymmetric3x3(fixed, d_fixed, e_fixed), converged_general) << trial;
+    for (int i = 1; i <= 3; ++i) {
+      ASSERT_EQ(d_fixed[i], d_general[i]) << "trial " << trial << " value " << i;
+      for (int j = 1; j <= 3; ++j) ASSERT_EQ(fixed[i][j], general[i][j]) << "trial " << trial;
+    }
+  }
+}

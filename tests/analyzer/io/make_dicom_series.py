@@ -50,6 +50,8 @@ def parse_args(argv=None):
     p.add_argument("--no-description", action="store_true")
     p.add_argument("--no-position", default="",
                    help="comma-separated Instance Numbers whose files lack Image Position")
+    p.add_argument("--orientation", default="",
+                   help="Image Orientation (Patient): six comma-separated direction cosines")
     p.add_argument("--values", default="",
                    help="a 4-D signed 16-bit NIfTI image whose channels and slices the series "
                         "holds instead of the coded values (sets --channels, --slices, --cols, "
@@ -102,6 +104,8 @@ def make_dataset(args, number, channel, slice_index):
     step = -args.slice_step if args.descending else args.slice_step
     if str(number) not in args.no_position.split(","):
         ds.ImagePositionPatient = [-4.0, -4.0, 10.0 + step * slice_index]
+    if args.orientation:
+        ds.ImageOrientationPatient = [float(v) for v in args.orientation.split(",")]
     if args.spacing_between_slices is not None:
         ds.SpacingBetweenSlices = args.spacing_between_slices
     if args.fov is not None:

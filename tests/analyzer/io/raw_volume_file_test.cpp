@@ -1,6 +1,8 @@
 // Raw volume file: exact bytes written, round trips, and refusal of damaged headers.
 #include "analyzer/io/raw_volume_file.h"
 
+#include "analyzer/io/atomic_file.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -144,6 +146,10 @@ TEST_F(RawVolumeFileTest, DamagedHeadersAreRefused) {
       {"missing types", kMagic + "2 2 1 3\n0 \n"},
       {"size not matching channels", kMagic + "2 2 1 1\n3 \n0 \n4 uncompressed\n" + data4},
       {"huge number", kMagic + "99999999999999999999 2 1 1\n0 \n0 \n4 uncompressed\n" + data4},
+      // 2147483647^3 does not fit in 64 bits: the product must be refused, not wrapped.
+      {"dimension product beyond 64 bits",
+       kMagic + "2147483647 2147483647 2147483647 1\n0 \n0 \n4 uncompressed\n" + data4},
+      {"dimension product beyond a channel", kMagic + "65536 65536 1 1\n0 \n0 \n4 uncompressed\n" + data4},
       {"empty", ""},
   };
   for (const auto& [name, bytes] : cases) {
@@ -208,3 +214,29 @@ TEST_F(RawVolumeFileTest, SavingANullVolumeFailsAndStillClosesTheStream) {
 }
 
 }  // namespace
+
+TEST_F(RawVolumeFileTest, AtomicSaveReplacesAFileOnlyWhenComplete) {
+  const int32_t dims[3] = {16, 16, 16};
+  VolumePtr v(ZTR_NewSingleChannelRawVolumeData(dims, ZTR_TYPE_INT16, 0));
+  std::string error;
+  ASSERT_EQ(SaveRawVolumeFileAtomically(v.get(), path("v.raw"), &error), 0) << error;
+  const std::string before = read_bytes(path("v.raw"));
+  EXPECT_EQ(before, save(v.get(), "plain.raw"));  // the same bytes as the stream writer
+
+  ZTR_ChannelData<int16_t>(v.get(), 0)[5] = 77;
+  set_atomic_file_space_for_testing(1000);  // the header fits, the 8 KiB channel does not
+  EXPECT_EQ(SaveRawVolumeFileAtomically(v.get(), path("v.raw"), &error), -1);
+  set_atomic_file_space_for_testing(-1);
+  EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
+  EXPECT_EQ(read_bytes(path("v.raw")), before);
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    ++files;
+    EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+  }
+  EXPECT_EQ(files, 2);
+
+  // In a folder that does not exist nothing can be created: a reason, no crash.
+  EXPECT_EQ(SaveRawVolumeFileAtomically(v.get(), path("missing/v.raw"), &error), -1);
+  EXPECT_NE(error.find("missing/v.raw"), std::string::npos) << error;
+}
