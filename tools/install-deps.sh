@@ -6,7 +6,8 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev xvfb xauth xdotool x11-apps imagemagick
   libnifti2-dev libeigen3-dev zlib1g-dev
-  dcmtk python3 python3-numpy python3-scipy python3-pydicom python3-dipy
+  dcmtk python3 python3-numpy python3-scipy python3-pydicom python3-dipy python3-nibabel
+  mrtrix3
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
