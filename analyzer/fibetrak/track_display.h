@@ -75,6 +75,9 @@ std::string fibetrak_summary(const ZTR_FIBETRAK_BUFFER& buffer, const ZTR_OBJECT
 // or -1 when writing or closing failed (with a message).
 int dump_fibetrak_buffer(const ZTR_FIBETRAK_BUFFER& buffer, std::FILE* stream, float voxel_size,
                          std::FILE* console = stderr);
+// Writes value as printf's "%3.2f" would, without its cost; returns the end of the text.
+// `room` is the space left at out (32 bytes or more for the fast path).
+char* format_two_decimals(float value, char* out, size_t room);
 // Opens `path` and dumps; a file that cannot be opened is said on the console. -1 on failure.
 int dump_fibetrak_file(const ZTR_FIBETRAK_BUFFER& buffer, const char* path, float voxel_size,
                        std::FILE* console = stderr);

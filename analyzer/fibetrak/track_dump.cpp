@@ -2,6 +2,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <algorithm>
+#include <cstdint>
 
 #include "analyzer/fibetrak/track_display.h"
 
@@ -26,11 +28,42 @@ constexpr const char* kHeader[] = {
 };
 
 void write_node(std::FILE* f, const ZTR_FIBETRAK_HALFLINE& h, int k, float s) {
-  std::fprintf(f, "%3.2f\t%3.2f\t%3.2f\t%3.2f\t%3.2f\t%3.2f\n", h.x[k] * s, h.y[k] * s, h.z[k] * s,
-               h.lambda1[k] * 1000, h.lambda2[k] * 1000, h.lambda3[k] * 1000);
+  char line[256];
+  char* end = line;
+  const float values[6] = {h.x[k] * s, h.y[k] * s, h.z[k] * s,
+                           h.lambda1[k] * 1000, h.lambda2[k] * 1000, h.lambda3[k] * 1000};
+  for (int i = 0; i < 6; ++i) {
+    end = format_two_decimals(values[i], end, line + sizeof line - end);
+    *end++ = i < 5 ? '\t' : '\n';
+  }
+  std::fwrite(line, 1, static_cast<size_t>(end - line), f);
 }
 
 }  // namespace
+
+char* format_two_decimals(float value, char* out, size_t room) {
+  const double v = value;
+  // A float has 24 significant bits and 100 has 7, so v x 100 is exact in double below
+  // 2^53: rounding it to the nearest integer, ties to even, is what printf does.
+  if (!std::isfinite(v) || std::fabs(v) >= 1e13 || room < 32) {
+    const int n = std::snprintf(out, room, "%3.2f", v);
+    return out + (n > 0 ? std::min<size_t>(static_cast<size_t>(n), room - 1) : 0);
+  }
+  const auto hundredths = static_cast<uint64_t>(std::nearbyint(std::fabs(v) * 100.0));
+  char digits[24];
+  int n = 0;
+  uint64_t whole = hundredths / 100;
+  do {
+    digits[n++] = static_cast<char>('0' + whole % 10);
+    whole /= 10;
+  } while (whole > 0);
+  if (std::signbit(v)) *out++ = '-';
+  while (n > 0) *out++ = digits[--n];
+  *out++ = '.';
+  *out++ = static_cast<char>('0' + hundredths / 10 % 10);
+  *out++ = static_cast<char>('0' + hundredths % 10);
+  return out;
+}
 
 int dump_fibetrak_buffer(const ZTR_FIBETRAK_BUFFER& buffer, std::FILE* f, float voxel_size,
                          std::FILE* console) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <random>
 
 #include "analyzer/fibetrak/track_display.h"
 #include "track_test_support.h"
@@ -361,4 +362,20 @@ TEST(TrackVoxelize, GreySaturatesAndRibbonsAreSkipped) {
   const ZTR_OBJECT_GROUP* ribbons[1] = {ribbon.get()};
   VolumePtr none(voxelize_tracklines_grey(ribbons, size, console.file));
   EXPECT_EQ(ZTR_Voxel<int16_t>(none.get(), 0, 1, 1, 1), 0);
+}
+
+TEST(TrackDump, TwoDecimalFormattingMatchesPrintfIncludingTies) {
+  std::mt19937 random(11);
+  std::vector<float> values = {0.0f, -0.0f, 0.125f, 0.375f, 2.675f, -0.001f, -0.005f, 0.005f,
+                               1.005f, 99.995f, 1e12f, -123456.78f, 0.045f, 3.0e-8f};
+  std::uniform_real_distribution<float> wide(-5000.0f, 5000.0f), narrow(-2.0f, 2.0f);
+  for (int i = 0; i < 200000; ++i) values.push_back(i % 2 ? wide(random) : narrow(random));
+  for (int i = 0; i < 4000; ++i) values.push_back(static_cast<float>(i) / 8.0f);  // exact ties
+  for (float v : values) {
+    char expected[64], actual[64];
+    std::snprintf(expected, sizeof expected, "%3.2f", v);
+    char* end = format_two_decimals(v, actual, sizeof actual);
+    *end = '\0';
+    ASSERT_STREQ(actual, expected) << v;
+  }
 }
