@@ -5,8 +5,10 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "analyzer/dti/tensor_phantom.h"
@@ -90,6 +92,37 @@ int count_tck(const std::string& path) {
     if (line.rfind("count: ", 0) == 0) return std::stoi(line.substr(7));
   }
   return -1;
+}
+
+// Every track of a .tck file as its points.
+std::vector<std::vector<std::array<float, 3>>> read_tck(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  std::vector<std::vector<std::array<float, 3>>> tracks;
+  const size_t file = bytes.find("file: . ");
+  if (file == std::string::npos) return tracks;
+  std::vector<std::array<float, 3>> current;
+  for (size_t at = std::stoul(bytes.substr(file + 8)); at + 12 <= bytes.size(); at += 12) {
+    std::array<float, 3> p;
+    std::memcpy(p.data(), bytes.data() + at, 12);
+    if (std::isinf(p[0])) break;
+    if (std::isnan(p[0])) {
+      tracks.push_back(std::move(current));
+      current.clear();
+    } else {
+      current.push_back(p);
+    }
+  }
+  return tracks;
+}
+
+double track_length(const std::vector<std::array<float, 3>>& t) {
+  double length = 0;
+  for (size_t k = 1; k < t.size(); ++k) {
+    length += std::sqrt(std::pow(t[k][0] - t[k - 1][0], 2) + std::pow(t[k][1] - t[k - 1][1], 2) +
+                        std::pow(t[k][2] - t[k - 1][2], 2));
+  }
+  return length;
 }
 
 }  // namespace
@@ -204,4 +237,43 @@ TEST(Dtitrack, TargetAndAvoidanceSelectionAgreesWithTckedit) {
   // MRtrix also tests points between nodes: boundary cases only.
   EXPECT_NEAR(ours, theirs, std::max(2.0, 0.05 * theirs));
   EXPECT_LT(ours, count_tck(all / "tracks.tck"));
+}
+
+TEST(Dtitrack, ReachesAsFarAsTckgenTensorDetOnTheSameSeeds) {
+  const char* tckgen = "/usr/bin/tckgen";
+  if (!fs::exists(tckgen)) GTEST_SKIP() << "MRtrix3 is not installed";
+  TempDir ours("ztr_dtitrack_reach");
+  const ToolRun run = dtitrack(ours, {"--seed-sphere", "18,27,12,1.5", "--threads", "2"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::ifstream seeds(ours / "seeds.txt");
+  const auto seed_count = std::count(std::istreambuf_iterator<char>(seeds), {}, '\n');
+  // MRtrix takes the gradients in image axes (-grad): -fslgrad would flip x on this grid.
+  const TempDir& p = phantom();
+  {
+    std::ifstream bval(p / "dwi.bval"), bvec(p / "dwi.bvec");
+    std::vector<float> b((std::istream_iterator<float>(bval)), {}), v((std::istream_iterator<float>(bvec)), {});
+    ASSERT_EQ(v.size(), 3 * b.size());
+    std::ofstream grad(ours / "dwi.grad");
+    for (size_t i = 0; i < b.size(); ++i) grad << v[i] << ' ' << v[b.size() + i] << ' ' << v[2 * b.size() + i] << ' ' << b[i] << '\n';
+  }
+  ChildProcess mrtrix({tckgen, "-algorithm", "Tensor_Det", p / "dwi.nii", ours / "theirs.tck", "-grad", ours / "dwi.grad",
+                       "-seed_sphere", "18,27,12,1.5", "-seeds", std::to_string(seed_count), "-select", "0", "-step", "0.7",
+                       "-cutoff", "0.18", "-angle", "90", "-minlength", "0", "-maxlength", "223", "-nthreads", "2",
+                       "-quiet", "-force"},
+                      ours / "tckgen");
+  ASSERT_EQ(mrtrix.exit_code(kDeadline), 0) << mrtrix.err();
+  const auto mine = read_tck(ours / "tracks.tck");
+  const auto theirs = read_tck(ours / "theirs.tck");
+  ASSERT_GT(theirs.size(), 20u);
+  double my_max = 0, their_max = 0, my_sum = 0, their_sum = 0;
+  for (const auto& t : mine) {
+    my_max = std::max(my_max, track_length(t));
+    my_sum += track_length(t);
+  }
+  for (const auto& t : theirs) {
+    their_max = std::max(their_max, track_length(t));
+    their_sum += track_length(t);
+  }
+  EXPECT_GE(my_max, 0.9 * their_max);
+  EXPECT_GE(my_sum / mine.size(), 0.9 * their_sum / theirs.size());
 }
