@@ -71,11 +71,10 @@ void track_seed(const TrackingFitContext& fit, const ZTR_FIBETRAK_PARAMETER& par
   const float* seed = params.seeds + 3 * static_cast<size_t>(s);
   // A seed outside the volume would borrow the border voxel's tensor.
   if (!position_in_volume(seed, fit.nx(), fit.ny(), fit.nz())) return;
-  if ((params.so_low_on || params.so_high_on) &&
-      so_rejects(params, fit.sample_so(seed[0], seed[1], seed[2]))) {
-    return;
-  }
+  // The So test and the fit read the same samples; either failing rejects the seed, so
+  // their order does not matter.
   if (!fit.fit(seed[0], seed[1], seed[2], &tensor)) return;
+  if ((params.so_low_on || params.so_high_on) && so_rejects(params, tensor.so_sample)) return;
   tensor.turning_cosine = 1.0f;
   if (params.stop_rule(&tensor, &params)) return;
   const TrackTensor at_seed = tensor;
@@ -132,8 +131,8 @@ int track_halfline(const TrackingFitContext& fit, const ZTR_FIBETRAK_PARAMETER& 
     const float p[3] = {h->x[count - 1] + params.step * d[0], h->y[count - 1] + params.step * d[1],
                         h->z[count - 1] + params.step * d[2]};
     if (!position_in_volume(p, fit.nx(), fit.ny(), fit.nz())) break;
-    if (so_test && so_rejects(params, fit.sample_so(p[0], p[1], p[2]))) break;
     if (!fit.fit(p[0], p[1], p[2], tensor)) break;
+    if (so_test && so_rejects(params, tensor->so_sample)) break;
     float next[3];
     params.direction_rule(tensor, d[0], d[1], d[2], next);
     if (params.stop_rule(tensor, &params)) break;

@@ -183,12 +183,16 @@ bool TrackingFitContext::fit(float x, float y, float z, TrackTensor* t) const {
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) return false;
   int16_t signals[ZTR_DTI_MAX_CHANNELS];
   sample_all(x, y, z, signals);
+  t->so_sample = signals[0];
   float sum = 0.0f;
   for (int c = 0; c < b0_; ++c) sum += static_cast<float>(signals[c]);
   const float so = sum / static_cast<float>(b0_);
   // A signal of 0 or below has no logarithm: the background, where no tensor exists.
   if (!(so > 0.0f)) return false;
-  const double log_so = std::log(static_cast<double>(so));
+  // With whole-number So (always with one b=0 channel) the table has the same logarithm.
+  const double log_so = so < 32768.0f && std::nearbyint(so) == so
+                            ? log_table_[static_cast<size_t>(so)]
+                            : std::log(static_cast<double>(so));
   const int n = channels_ - b0_;
   const int16_t* s = signals + b0_;
   const double* table = log_table_.data();

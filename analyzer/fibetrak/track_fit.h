@@ -16,6 +16,7 @@ struct TrackTensor {
   float fa = 0.0f;
   float adc = 0.0f;
   float so = 0.0f;              // mean b=0 signal
+  int16_t so_sample = 0;        // channel 0 sampled and truncated, as the So tests read it
   float turning_cosine = 1.0f;  // written by the direction rules, read by the angle test
 };
 
@@ -35,7 +36,7 @@ class TrackingFitContext {
   // The tensor at (x, y, z) in voxel units from trilinear samples of every DTI channel, each
   // taken as a signed 16-bit value. false when the position is not finite or the fit is not
   // a finite tensor (a signal of 0 or below, as in the background, or a degenerate tensor
-  // whose FA is undefined). Thread-safe.
+  // whose FA is undefined). so_sample is set even when the fit fails. Thread-safe.
   bool fit(float x, float y, float z, TrackTensor* tensor) const;
   // The trilinear sample of channel 0 truncated to signed 16 bits, as the So tests read it.
   int16_t sample_so(float x, float y, float z) const;
