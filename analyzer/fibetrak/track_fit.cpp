@@ -3,6 +3,7 @@
 // order of sums), so both give the same tensor elements; only the eigen solver differs.
 #include "analyzer/fibetrak/track_fit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -15,7 +16,11 @@ bool is_finite(double v) { return std::isfinite(v); }
 
 }  // namespace
 
-bool symmetric_eigen3(const double elements[6], double values[3], double vectors[3][3]) {
+namespace {
+
+// Cyclic Jacobi rotations: slower than the closed form but exact in every case, for the
+// tensors whose eigenvalues nearly coincide.
+bool jacobi_eigen3(const double elements[6], double values[3], double vectors[3][3]) {
   double a[3][3] = {{elements[0], elements[3], elements[5]},
                     {elements[3], elements[1], elements[4]},
                     {elements[5], elements[4], elements[2]}};
@@ -66,6 +71,101 @@ bool symmetric_eigen3(const double elements[6], double values[3], double vectors
   for (int i = 0; i < 3; ++i) {
     values[i] = w[order[i]];
     for (int k = 0; k < 3; ++k) vectors[i][k] = v[k][order[i]];
+  }
+  return true;
+}
+
+void cross(const double a[3], const double b[3], double out[3]) {
+  out[0] = a[1] * b[2] - a[2] * b[1];
+  out[1] = a[2] * b[0] - a[0] * b[2];
+  out[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+double dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// Unit vector spanning the null space of A - lambda I (A scaled to elements of order 1): the
+// longest cross product of two of its rows. false when every cross product is too short to
+// be accurate, that is when lambda is (nearly) a repeated eigenvalue.
+bool null_vector(const double a[3][3], double lambda, double out[3]) {
+  const double rows[3][3] = {{a[0][0] - lambda, a[0][1], a[0][2]},
+                             {a[1][0], a[1][1] - lambda, a[1][2]},
+                             {a[2][0], a[2][1], a[2][2] - lambda}};
+  double c[3][3];
+  cross(rows[0], rows[1], c[0]);
+  cross(rows[0], rows[2], c[1]);
+  cross(rows[1], rows[2], c[2]);
+  int best = 0;
+  double best_norm = dot(c[0], c[0]);
+  for (int i = 1; i < 3; ++i) {
+    const double n = dot(c[i], c[i]);
+    if (n > best_norm) best = i, best_norm = n;
+  }
+  if (!(best_norm > 1e-12)) return false;
+  const double length = std::sqrt(best_norm);
+  for (int k = 0; k < 3; ++k) out[k] = c[best][k] / length;
+  return true;
+}
+
+}  // namespace
+
+bool symmetric_eigen3(const double elements[6], double values[3], double vectors[3][3]) {
+  double scale = 0.0;
+  for (int i = 0; i < 6; ++i) {
+    if (!is_finite(elements[i])) return false;
+    scale = std::max(scale, std::fabs(elements[i]));
+  }
+  if (scale == 0.0) return jacobi_eigen3(elements, values, vectors);
+  // The closed form on the matrix scaled to elements of order 1: eigenvalues from the
+  // trigonometric solution of the characteristic cubic, vectors from cross products.
+  const double a[3][3] = {{elements[0] / scale, elements[3] / scale, elements[5] / scale},
+                          {elements[3] / scale, elements[1] / scale, elements[4] / scale},
+                          {elements[5] / scale, elements[4] / scale, elements[2] / scale}};
+  const double mean = (a[0][0] + a[1][1] + a[2][2]) / 3.0;
+  const double b[3][3] = {{a[0][0] - mean, a[0][1], a[0][2]},
+                          {a[1][0], a[1][1] - mean, a[1][2]},
+                          {a[2][0], a[2][1], a[2][2] - mean}};
+  const double p2 = b[0][0] * b[0][0] + b[1][1] * b[1][1] + b[2][2] * b[2][2] +
+                    2.0 * (a[0][1] * a[0][1] + a[0][2] * a[0][2] + a[1][2] * a[1][2]);
+  if (!(p2 > 1e-12)) return jacobi_eigen3(elements, values, vectors);  // nearly isotropic
+  const double p = std::sqrt(p2 / 6.0);
+  const double det = b[0][0] * (b[1][1] * b[2][2] - b[1][2] * b[2][1]) -
+                     b[0][1] * (b[1][0] * b[2][2] - b[1][2] * b[2][0]) +
+                     b[0][2] * (b[1][0] * b[2][1] - b[1][1] * b[2][0]);
+  const double r = std::clamp(det / (2.0 * p * p * p), -1.0, 1.0);
+  const double phi = std::acos(r) / 3.0;
+  constexpr double kThird = 2.0943951023931957;  // 2 pi / 3
+  const double l1 = mean + 2.0 * p * std::cos(phi);
+  const double l3 = mean + 2.0 * p * std::cos(phi + kThird);
+  const double l2 = 3.0 * mean - l1 - l3;
+  double e1[3], e2[3], e3[3];
+  // lambda1 close to lambda2 (an oblate tensor): its vector is ill-conditioned here.
+  if (!null_vector(a, l1, e1)) return jacobi_eigen3(elements, values, vectors);
+  if (null_vector(a, l3, e3)) {
+    // Made exactly orthogonal to e1, which is the better conditioned of the two.
+    const double along = dot(e3, e1);
+    for (int k = 0; k < 3; ++k) e3[k] -= along * e1[k];
+    const double length = std::sqrt(dot(e3, e3));
+    if (!(length > 0.5)) return jacobi_eigen3(elements, values, vectors);
+    for (double& v : e3) v /= length;
+  } else {
+    // lambda2 = lambda3 (a prolate tensor): every unit vector across e1 is an eigenvector.
+    int axis = 0;
+    for (int k = 1; k < 3; ++k) {
+      if (std::fabs(e1[k]) < std::fabs(e1[axis])) axis = k;
+    }
+    const double unit[3] = {axis == 0 ? 1.0 : 0.0, axis == 1 ? 1.0 : 0.0, axis == 2 ? 1.0 : 0.0};
+    cross(e1, unit, e3);
+    const double length = std::sqrt(dot(e3, e3));
+    for (double& v : e3) v /= length;
+  }
+  cross(e3, e1, e2);
+  values[0] = l1 * scale;
+  values[1] = l2 * scale;
+  values[2] = l3 * scale;
+  for (int k = 0; k < 3; ++k) {
+    vectors[0][k] = e1[k];
+    vectors[1][k] = e2[k];
+    vectors[2][k] = e3[k];
   }
   return true;
 }

@@ -20,9 +20,10 @@ struct TrackTensor {
   float turning_cosine = 1.0f;  // written by the direction rules, read by the angle test
 };
 
-// Eigen system of the symmetric matrix (a00, a11, a22, a01, a12, a02) by cyclic Jacobi
-// rotations in double: values largest first, unit vectors following them. false when an
-// element is not finite.
+// Eigen system of the symmetric matrix (a00, a11, a22, a01, a12, a02) in double: the closed
+// form (trigonometric eigenvalues, cross-product vectors), with cyclic Jacobi rotations where
+// eigenvalues nearly coincide. Values largest first, unit vectors following them. false when
+// an element is not finite.
 bool symmetric_eigen3(const double elements[6], double values[3], double vectors[3][3]);
 
 // Everything a fit needs that depends only on the data set, built once and then read by
