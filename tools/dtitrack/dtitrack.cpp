@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "analyzer/fibetrak/track_files.h"
 #include "analyzer/io/nifti_volume.h"
@@ -361,17 +364,50 @@ int run_dtitrack(const DtitrackOptions& options, std::string* summary_line, std:
     const VoxelToScanner affine = input.geometry.voxel_to_scanner();
     const auto lines = visible_line_points(*buffer);
     const int32_t size[3] = {grid.x, grid.y, grid.z};
-    if (!write_tck((out / "tracks.tck").string(), lines, affine, error) ||
-        !write_trk((out / "tracks.trk").string(), lines, affine, size, input.geometry.voxel_size, error) ||
-        !write_group_vtk((out / "tracks.vtk").string(), *group, affine, error)) {
-      return kToolFailed;
+    // The four files are independent and large for a whole-brain run: they are written at
+    // the same time, each by its own task, and every failure is reported.
+    const float dump_voxel_size = input.data->voxel_size;
+    std::vector<std::function<bool(std::string*)>> writers = {
+        [&](std::string* e) { return write_tck((out / "tracks.tck").string(), lines, affine, e); },
+        [&](std::string* e) {
+          return write_trk((out / "tracks.trk").string(), lines, affine, size, input.geometry.voxel_size, e);
+        },
+        [&](std::string* e) { return write_group_vtk((out / "tracks.vtk").string(), *group, affine, e); },
+        [&](std::string* e) {
+          const fs::path part = out / "dump.txt.part";
+          if (dump_fibetrak_file(*buffer, part.c_str(), dump_voxel_size) < 0 ||
+              std::rename(part.c_str(), (out / "dump.txt").c_str()) != 0) {
+            std::remove(part.c_str());
+            *e = "cannot write " + (out / "dump.txt").string();
+            return false;
+          }
+          return true;
+        }};
+    std::vector<std::string> errors(writers.size());
+    std::vector<char> written(writers.size(), 0);
+    {
+      std::vector<std::thread> tasks;
+      for (size_t i = 0; i < writers.size(); ++i) {
+        auto task = [&, i] {
+          try {
+            written[i] = writers[i](&errors[i]);
+          } catch (const std::exception& e) {
+            errors[i] = e.what();
+          }
+        };
+        try {
+          tasks.emplace_back(task);
+        } catch (const std::system_error&) {
+          task();  // no thread to spare: write it here
+        }
+      }
+      for (auto& t : tasks) t.join();
     }
-    const fs::path dump_part = out / "dump.txt.part";
-    if (dump_fibetrak_file(*buffer, dump_part.c_str(), input.data->voxel_size) < 0 ||
-        std::rename(dump_part.c_str(), (out / "dump.txt").c_str()) != 0) {
-      std::remove(dump_part.c_str());
-      *error = "cannot write " + (out / "dump.txt").string();
-      return kToolFailed;
+    for (size_t i = 0; i < writers.size(); ++i) {
+      if (!written[i]) {
+        *error = errors[i].empty() ? "an output could not be written" : errors[i];
+        return kToolFailed;
+      }
     }
     if (options.voxelize && !write_voxelizations(*group, input, out, error)) return kToolFailed;
     char last[256];
