@@ -136,3 +136,51 @@ TEST(TrackFiles, NibabelReadsBothFilesToTheSameMillimetres) {
             "t.trk 3 3 1 2 8.000 -16.000 36.000 9.600 -12.000 40.000\n");
 #endif
 }
+
+namespace {
+
+uint32_t big_endian_word(const std::string& bytes, size_t at) {
+  return (uint32_t(uint8_t(bytes[at])) << 24) | (uint32_t(uint8_t(bytes[at + 1])) << 16) |
+         (uint32_t(uint8_t(bytes[at + 2])) << 8) | uint32_t(uint8_t(bytes[at + 3]));
+}
+
+float big_endian_float(const std::string& bytes, size_t at) {
+  const uint32_t word = big_endian_word(bytes, at);
+  float v;
+  std::memcpy(&v, &word, 4);
+  return v;
+}
+
+}  // namespace
+
+TEST(TrackFiles, VtkHoldsPrimitivesOnTheirNodesInMillimetresWithByteColours) {
+  // One hairline of two vertices (nodes (1, 2, 3) and (2, 2, 3), drawn half a voxel off).
+  std::unique_ptr<ZTR_OBJECT_GROUP, void (*)(ZTR_OBJECT_GROUP*)> group(ZTR_NewObjectGroup(1), ZTR_DeleteObjectGroup);
+  ZTR_POLYLINE_OBJECT* line = ZTR_NewPolylineObject(2, true);
+  line->points = {{1.5f, 2.5f, 3.5f}, {2.5f, 2.5f, 3.5f}};
+  line->colors = {{1, 0, 0, 1}, {0, 1, 0, 0.5f}};
+  ZTR_AppendObject(group.get(), line, nullptr);
+  TempDir dir("ztr_vtk");
+  std::string error;
+  ASSERT_TRUE(write_group_vtk(dir / "t.vtk", *group, las_affine(), &error)) << error;
+  const std::string bytes = read_file(dir / "t.vtk");
+  const std::string head = "# vtk DataFile Version 3.0\nfiber tracking lines\nBINARY\nDATASET POLYDATA\nPOINTS 2 float\n";
+  ASSERT_EQ(bytes.substr(0, head.size()), head);
+  size_t at = head.size();
+  EXPECT_EQ(big_endian_float(bytes, at), 8.0f);      // (1, 2, 3) -> (8, -16, 36)
+  EXPECT_EQ(big_endian_float(bytes, at + 4), -16.0f);
+  EXPECT_EQ(big_endian_float(bytes, at + 8), 36.0f);
+  EXPECT_EQ(big_endian_float(bytes, at + 12), 6.0f);
+  at += 24;
+  const std::string lines = "\nLINES 1 3\n";
+  ASSERT_EQ(bytes.substr(at, lines.size()), lines);
+  at += lines.size();
+  EXPECT_EQ(big_endian_word(bytes, at), 2u);
+  EXPECT_EQ(big_endian_word(bytes, at + 8), 1u);
+  at += 12;
+  const std::string colours = "\nPOINT_DATA 2\nCOLOR_SCALARS colors 4\n";
+  ASSERT_EQ(bytes.substr(at, colours.size()), colours);
+  at += colours.size();
+  EXPECT_EQ(bytes.substr(at, 8), std::string("\xFF\x00\x00\xFF\x00\xFF\x00\x80", 8));
+  EXPECT_EQ(bytes.size(), at + 9);
+}
