@@ -276,6 +276,7 @@ bool parse_dtitrack_arguments(int argc, const char* const* argv, DtitrackOptions
 int run_dtitrack(const DtitrackOptions& options, std::string* summary_line, std::string* error) {
   try {
     DwiInput input;
+    const auto begun = std::chrono::steady_clock::now();
     const int loaded = load_dwi_input(options.dwi, &input, error);
     if (loaded != kToolOk) return loaded;
     const VolumeHeader& grid = *input.volume->header;
@@ -334,6 +335,7 @@ int run_dtitrack(const DtitrackOptions& options, std::string* summary_line, std:
     FiberTrackingOptions run;
     run.fit = fit.get();
     const auto started = std::chrono::steady_clock::now();
+    std::fprintf(stderr, "loaded and seeded in %.3f s\n", std::chrono::duration<double>(started - begun).count());
     FibetrakBufferPtr buffer = fiber_tracking(input.data.get(), &params, options.threads, run);
     if (!buffer) {
       *error = "tracking failed";
@@ -410,6 +412,8 @@ int run_dtitrack(const DtitrackOptions& options, std::string* summary_line, std:
       }
     }
     if (options.voxelize && !write_voxelizations(*group, input, out, error)) return kToolFailed;
+    std::fprintf(stderr, "selection, display and files done at %.3f s of the run\n",
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count());
     char last[256];
     if (visible == 0) {
       std::snprintf(last, sizeof last, "no lines: none of %d seeds gave a visible line (%d tracked)",
