@@ -15,6 +15,7 @@
 #include "analyzer/dti/maps.h"
 #include "analyzer/io/nifti_volume.h"
 #include "analyzer/io/raw_volume_file.h"
+#include "analyzer/rtnn/rtnn_maps.h"
 
 namespace fs = std::filesystem;
 
@@ -73,6 +74,41 @@ bool write_outputs(const RawVolumeData* volume, int first, const float voxel_siz
   return true;
 }
 
+// Extra maps of every network in an RTNN file, prepared for the input's MPG setting, each
+// output written as rtnn_<network>_<output>.nii with the input's geometry.
+int write_rtnn_outputs(const DtimapsOptions& options, const DiffusionTensorImageData* data,
+                       const float voxel_size[3], std::string* error) {
+  RtnnTable table;
+  std::string reason;
+  const int loaded = parse_rtnn_file(options.rtnn, &table);
+  if (loaded < 1) {
+    *error = "cannot load RTNN file " + options.rtnn;
+    return kDtimapsBadInput;
+  }
+  if (prepare_rtnns_for_mpg(data, &table) != 0) {
+    *error = "the RTNNs cannot be prepared for the input's MPG setting";
+    return kDtimapsBadInput;
+  }
+  const int16_t threshold = static_cast<int16_t>(central_signal_level(data->volume) / 8);
+  for (const RtnnEntry& entry : table.entries) {
+    int failed = 0;
+    VolumePtr maps = compute_rtnn_map_volume(data, threshold, entry, options.threads, {}, &failed);
+    if (!maps || failed > 0) {
+      *error = std::string("the maps of network ") + entry.network->name + " could not be computed";
+      return kDtimapsFailed;
+    }
+    for (int k = 0; k < entry.network->output_size; ++k) {
+      const std::string name = std::string("rtnn_") + entry.network->name + "_" + entry.output_names[k] + ".nii";
+      const std::string path = (fs::path(options.out) / name).string();
+      if (SaveNiftiChannel(maps.get(), k, path.c_str(), voxel_size, &reason) != 0) {
+        *error = "cannot write " + path + (reason.empty() ? "" : ": " + reason);
+        return kDtimapsFailed;
+      }
+    }
+  }
+  return kDtimapsOk;
+}
+
 }  // namespace
 
 bool parse_dtimaps_arguments(int argc, const char* const* argv, DtimapsOptions* options,
@@ -93,6 +129,8 @@ bool parse_dtimaps_arguments(int argc, const char* const* argv, DtimapsOptions* 
     };
     if (arg == "--out") {
       if (!value(&o.out)) return false;
+    } else if (arg == "--rtnn") {
+      if (!value(&o.rtnn)) return false;
     } else if (arg == "--threads") {
       std::string text;
       if (!value(&text)) return false;
@@ -140,6 +178,7 @@ int run_dtimaps(const DtimapsOptions& options, std::string* error) {
       return kDtimapsFailed;
     }
     if (!write_outputs(volume, before, input.geometry.voxel_size, options.out, error)) return kDtimapsFailed;
+    if (!options.rtnn.empty()) return write_rtnn_outputs(options, data, input.geometry.voxel_size, error);
     return kDtimapsOk;
   } catch (const std::exception& e) {
     *error = e.what();
