@@ -517,7 +517,7 @@ std::vector<unsigned char> rtnn_data_bytes(const RtnnTable& table) {
   return out;
 }
 
-int write_rtnn_data_file(const RtnnTable& table, const char* path) {
+int write_rtnn_data_file(const RtnnTable& table, const char* path, const RtnnWriteFunction& write) {
   if (!path || !*path) return 0;
   if (table.count() < 1) {
     std::fprintf(stderr, "Err: no RTNN loaded; %s not written\n", path);
@@ -533,7 +533,8 @@ int write_rtnn_data_file(const RtnnTable& table, const char* path) {
   bool ok = fchmod(fd, 0644) == 0;
   size_t done = 0;
   while (ok && done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    const long n = write ? write(fd, bytes.data() + done, bytes.size() - done)
+                         : ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n <= 0) {
       ok = false;
       break;

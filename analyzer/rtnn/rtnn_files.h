@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,7 +72,10 @@ std::vector<unsigned char> rtnn_data_bytes(const RtnnTable& table);
 // renamed over `path` only when every write succeeded. Returns the count written, or 0 with
 // a message (zero networks, the file cannot be created, a write fails); `path` is then
 // unchanged.
-int write_rtnn_data_file(const RtnnTable& table, const char* path);
+// `write` replaces ::write for tests that need a failing disk.
+using RtnnWriteFunction = std::function<long(int fd, const void* bytes, size_t count)>;
+int write_rtnn_data_file(const RtnnTable& table, const char* path,
+                         const RtnnWriteFunction& write = {});
 // 0 data file, 1 information file, -1 otherwise ("File Not Found: %s\n" when unreadable).
 int get_rtnn_file_kind(const char* path);
 
