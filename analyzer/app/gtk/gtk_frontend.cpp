@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "analyzer/app/app_state.h"
+#include "analyzer/app/rtnn_commands.h"
 #include "analyzer/app/session.h"
 #include "analyzer/app/startup.h"
 
@@ -392,7 +393,9 @@ int run_helixia_gtk(int argc, char** argv) {
     // Console and dialog numbers are written and read in the C notation ("%f").
     std::setlocale(LC_NUMERIC, "C");
     GtkFrontend frontend;
-    return run_helixia(argc, argv, frontend);
+    SessionHooks hooks;
+    install_rtnn_hooks(&hooks);
+    return run_helixia(argc, argv, frontend, hooks);
   } catch (...) {
     return 0;
   }

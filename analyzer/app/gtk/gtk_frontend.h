@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <string>
+#include <vector>
 
 #include "analyzer/app/frontend.h"
 #include "analyzer/app/gtk/menu_bar.h"
@@ -25,6 +26,7 @@ class GtkFrontend : public Frontend {
   int confirmation(const std::string& title, const std::string& message, int width,
                    int height) override;
   void beep() override;
+  int select_rtnn_maps(const RtnnPreview& preview, std::vector<int>& flags) override;
   void set_message_line(const std::string& text) override;
   void set_memo_text(const std::string& text) override;
   void set_monitor_text(const std::string& text) override;
