@@ -244,18 +244,56 @@ ZTR_BSPACE_CONVERTER* ZTR_CopyBSpaceConverter(const ZTR_BSPACE_CONVERTER* conver
   return new (std::nothrow) ZTR_BSPACE_CONVERTER(*converter);
 }
 
+void bspace_point_values(const ZTR_BSPACE_CONVERTER* c, const float* signals, float* values) {
+  const int points = c->interpolator.point_count;
+  for (int j = 0; j < points; ++j) {
+    float sum = 0.0f;
+    const int begin = c->member_begin[j], end = c->member_begin[j + 1];
+    for (int m = begin; m < end; ++m) sum += signals[c->members[m]];
+    values[j] = sum / static_cast<float>(end - begin);
+  }
+}
+
+std::vector<float> bspace_target_matrix(const ZTR_BSPACE_CONVERTER* c, int32_t m,
+                                        const float* b_values, const float (*directions)[3]) {
+  std::vector<float> matrix;
+  if (!c || m < 1) return matrix;
+  for (int t = 0; t < m; ++t) {
+    if (directions[t][0] == ZTR_BSPACE_ALONG_E1 || directions[t][0] == ZTR_BSPACE_ACROSS_E1) return matrix;
+  }
+  const ZTR_RBF_INTERPOLATOR& r = c->interpolator;
+  const int points = r.point_count;
+  const int size = points + 4;
+  matrix.assign(size_t(m) * points, 0.0f);
+  std::vector<double> row(size);
+  for (int t = 0; t < m; ++t) {
+    const float q[3] = {b_values[t] * directions[t][0], b_values[t] * directions[t][1],
+                        b_values[t] * directions[t][2]};
+    for (int k = 0; k < points; ++k) {
+      const float dx = r.points[size_t(k) * 3] - q[0];
+      const float dy = r.points[size_t(k) * 3 + 1] - q[1];
+      const float dz = r.points[size_t(k) * 3 + 2] - q[2];
+      row[k] = rbf_kernel(r.kernel_code, std::sqrt(dx * dx + dy * dy + dz * dz), r.shape);
+    }
+    row[points] = 1.0;
+    for (int k = 0; k < 3; ++k) row[points + 1 + k] = q[k];
+    // Only the first P columns of the inverse meet non-zero values.
+    for (int j = 0; j < points; ++j) {
+      double s = 0.0;
+      for (int k = 0; k < size; ++k) s += row[k] * r.inverse[size_t(k) * size + j];
+      matrix[size_t(t) * points + j] = static_cast<float>(s);
+    }
+  }
+  return matrix;
+}
+
 void ZTR_SetBSpaceConverterSignals(ZTR_BSPACE_CONVERTER* c, const float* signals) {
   if (!c || !signals) return;
   for (int i = 0; i < c->n; ++i) c->signals[i] = signals[i];
   ZTR_RBF_INTERPOLATOR& r = c->interpolator;
   const int points = r.point_count;
   const int size = points + 4;
-  for (int j = 0; j < points; ++j) {
-    float sum = 0.0f;
-    const int begin = c->member_begin[j], end = c->member_begin[j + 1];
-    for (int m = begin; m < end; ++m) sum += signals[c->members[m]];
-    r.values[j] = sum / static_cast<float>(end - begin);
-  }
+  bspace_point_values(c, signals, r.values.data());
   for (int j = points; j < size; ++j) r.values[j] = 0.0f;
   for (int i = 0; i < size; ++i) {
     const float* row = &r.inverse[size_t(i) * size];

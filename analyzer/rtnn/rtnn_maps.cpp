@@ -48,6 +48,17 @@ FailedSetting& last_failure() {
   return failure;
 }
 
+// ln v for every positive signed 16-bit value: the matched input ln(S_c / So) becomes two
+// table reads instead of a logarithm per channel and voxel.
+const float* log_table() {
+  static const std::vector<float> table = [] {
+    std::vector<float> t(32768, 0.0f);
+    for (int v = 1; v < 32768; ++v) t[v] = std::log(static_cast<float>(v));
+    return t;
+  }();
+  return table.data();
+}
+
 double seconds_now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -152,6 +163,10 @@ bool RtnnVoxelEvaluator::bind(const RtnnEntry& entry, const DiffusionTensorImage
       if (!converter_) return false;
       signals_.assign(n, 0.0f);
       converted_.assign(entry.input_mpg.total, 0.0f);
+      point_values_.assign(converter_->interpolator.point_count, 0.0f);
+      target_matrix_ = bspace_target_matrix(
+          converter_.get(), entry.input_mpg.total, entry.input_mpg.b_value.data(),
+          reinterpret_cast<const float(*)[3]>(entry.input_mpg.direction.data()));
       if (entry.input_mpg.total - 1 != net.input_size) return false;
     } else {
       converter_.reset();
@@ -177,9 +192,11 @@ const float* RtnnVoxelEvaluator::evaluate(int64_t index, bool clamp_signals) {
   float* input = io_->vector[0]->element;
   const int inputs = net.input_size;
   if (!converter_) {
+    const float* ln = log_table();
+    const float ln_so = ln[channel_[0][index]];
     for (int c = 1; c <= inputs; ++c) {
-      const float ratio = channel_[c][index] / so;
-      input[c - 1] = ratio > 0.0f ? std::log(ratio) : kNoSignalInput;
+      const int16_t s = channel_[c][index];
+      input[c - 1] = s > 0 ? ln[s] - ln_so : kNoSignalInput;
     }
   } else {
     const int n = converter_->n;
@@ -188,10 +205,18 @@ const float* RtnnVoxelEvaluator::evaluate(int64_t index, bool clamp_signals) {
       const float s = channel_[c][index];
       signals_[c] = clamp_signals ? std::clamp(s, 0.0f, so) : s;
     }
-    ZTR_SetBSpaceConverterSignals(converter_.get(), signals_.data());
     const RtnnInputMpg& mpg = entry_->input_mpg;
-    ZTR_ConvertBSpace(converter_.get(), mpg.total, mpg.b_value.data(),
-                      reinterpret_cast<const float(*)[3]>(mpg.direction.data()), converted_.data());
+    if (!target_matrix_.empty()) {
+      bspace_point_values(converter_.get(), signals_.data(), point_values_.data());
+      const int points = static_cast<int>(point_values_.size());
+      for (int t = 1; t <= inputs; ++t) {
+        converted_[t] = rtnn_blocked_dot(&target_matrix_[size_t(t) * points], point_values_.data(), points);
+      }
+    } else {
+      ZTR_SetBSpaceConverterSignals(converter_.get(), signals_.data());
+      ZTR_ConvertBSpace(converter_.get(), mpg.total, mpg.b_value.data(),
+                        reinterpret_cast<const float(*)[3]>(mpg.direction.data()), converted_.data());
+    }
     for (int t = 1; t <= inputs; ++t) {
       const float v = converted_[t];
       if (!std::isfinite(v)) return nullptr;
