@@ -230,3 +230,39 @@ TEST(RtnnStartupNotice, PointsAtALiveMenuItem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RtnnExtraMapsCommand, MapsThatCannotBeAppendedAreNotUploaded) {
+  // A volume already at the channel limit: nothing can be appended, so nothing may be sent
+  // (the last channels are old data, not the maps).
+  TableReset reset;
+  AppState state;
+  PreviewDialogs dialogs;
+  std::vector<int32_t> types(ZTR_MAX_CHANNELS, ZTR_TYPE_UINT8), attributes(ZTR_MAX_CHANNELS, 0);
+  for (int c = 0; c < 7; ++c) types[c] = ZTR_TYPE_INT16;
+  VolumePtr volume(ZTR_NewRawVolumeData({8, 8, 2, ZTR_MAX_CHANNELS}, types.data(), attributes.data()));
+  ASSERT_NE(volume, nullptr);
+  for (int c = 0; c < 7; ++c) {
+    int16_t* v = ZTR_ChannelData<int16_t>(volume.get(), c);
+    for (int i = 0; i < 128; ++i) v[i] = c == 0 ? 1000 : 500;
+  }
+  {
+    StderrCapture quiet;
+    load_into_state(state, std::move(volume));
+  }
+  ASSERT_TRUE(state.dti_ready());
+  rtnn_table().entries.push_back(network_for(state.dti.get(), "one", 1));
+  dialogs.answer = {1};
+  std::vector<int> uploaded;
+  StderrCapture console;
+  extra_maps_rtnn_command(state, dialogs, [&](const RawVolumeData*, int32_t c) {
+    uploaded.push_back(c);
+    return 0;
+  });
+  EXPECT_TRUE(uploaded.empty());
+  EXPECT_EQ(state.volume->header->channels, ZTR_MAX_CHANNELS);
+  EXPECT_NE(console.finish().find("0 ch(s) added for dMRI\n"), std::string::npos);
+}
+
+}  // namespace
