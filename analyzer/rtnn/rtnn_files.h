@@ -45,6 +45,9 @@ struct RtnnEntry {
 struct RtnnTable {
   std::vector<RtnnEntry> entries;  // at most 64, all complete
   std::string set_id;              // at most 31 characters
+  // Fingerprint of a setting this set failed to be prepared for (0: none), so that a timer
+  // does not retry it on every tick; a newly loaded set starts without one.
+  uint64_t failed_setting = 0;
   int count() const { return static_cast<int>(entries.size()); }
 };
 

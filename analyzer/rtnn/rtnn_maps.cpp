@@ -38,16 +38,6 @@ bool setting_matches(const DiffusionTensorImageData* data, const RtnnInputMpg& m
   return true;
 }
 
-// Failed setting remembered by ensure_rtnns_prepared, per table.
-struct FailedSetting {
-  const RtnnTable* table = nullptr;
-  uint64_t fingerprint = 0;
-};
-FailedSetting& last_failure() {
-  static FailedSetting failure;
-  return failure;
-}
-
 // ln v for every positive signed 16-bit value: the matched input ln(S_c / So) becomes two
 // table reads instead of a logarithm per channel and voxel.
 const float* log_table() {
@@ -119,10 +109,9 @@ bool ensure_rtnns_prepared(const DiffusionTensorImageData* data, RtnnTable* tabl
   bool all = true;
   for (const RtnnEntry& e : table->entries) all = all && rtnn_entry_ready(e, fingerprint);
   if (all) return true;
-  FailedSetting& failure = last_failure();
-  if (failure.table == table && failure.fingerprint == fingerprint) return false;
+  if (table->failed_setting == fingerprint) return false;
   if (prepare_rtnns_for_mpg(data, table) == 0) return true;
-  failure = {table, fingerprint};
+  table->failed_setting = fingerprint;
   return false;
 }
 

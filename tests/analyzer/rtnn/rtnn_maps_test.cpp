@@ -347,3 +347,29 @@ TEST(RtnnDensity, SparseOrSingleShellDataIsFlagged) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RtnnPreparation, AFailedSettingIsNotRetriedUntilTheSetOrSettingChanges) {
+  DwiData dwi(2, 2, 1, 6);
+  fill(dwi, 0, 0, 0, 1000, 500);
+  RtnnTable table;
+  table.entries.push_back(mean_network(dwi.get()));
+  table.entries[0].input_mpg.b0 = 2;  // cannot be prepared
+  {
+    StderrCapture console;
+    EXPECT_FALSE(ensure_rtnns_prepared(dwi.get(), &table));
+    EXPECT_FALSE(ensure_rtnns_prepared(dwi.get(), &table));
+    // One attempt, one message: a timer calling this each tick does not flood the console.
+    const std::string text = console.text();
+    EXPECT_EQ(text.find("Dimension mismatch"), text.rfind("Dimension mismatch"));
+  }
+  // A newly loaded set (same table record, same setting) is prepared again.
+  RtnnTable fresh;
+  fresh.entries.push_back(mean_network(dwi.get()));
+  table = std::move(fresh);
+  StderrCapture quiet;
+  EXPECT_TRUE(ensure_rtnns_prepared(dwi.get(), &table));
+}
+
+}  // namespace
