@@ -264,7 +264,8 @@ std::vector<float> bspace_target_matrix(const ZTR_BSPACE_CONVERTER* c, int32_t m
   const ZTR_RBF_INTERPOLATOR& r = c->interpolator;
   const int points = r.point_count;
   const int size = points + 4;
-  matrix.assign(size_t(m) * points, 0.0f);
+  const int n = c->n;
+  matrix.assign(size_t(m) * n, 0.0f);
   std::vector<double> row(size);
   for (int t = 0; t < m; ++t) {
     const float q[3] = {b_values[t] * directions[t][0], b_values[t] * directions[t][1],
@@ -277,11 +278,15 @@ std::vector<float> bspace_target_matrix(const ZTR_BSPACE_CONVERTER* c, int32_t m
     }
     row[points] = 1.0;
     for (int k = 0; k < 3; ++k) row[points + 1 + k] = q[k];
-    // Only the first P columns of the inverse meet non-zero values.
+    // Only the first P columns of the inverse meet non-zero values; point j carries the mean
+    // of its member channels.
     for (int j = 0; j < points; ++j) {
       double s = 0.0;
       for (int k = 0; k < size; ++k) s += row[k] * r.inverse[size_t(k) * size + j];
-      matrix[size_t(t) * points + j] = static_cast<float>(s);
+      const int begin = c->member_begin[j], end = c->member_begin[j + 1];
+      for (int mm = begin; mm < end; ++mm) {
+        matrix[size_t(t) * n + c->members[mm]] += static_cast<float>(s / (end - begin));
+      }
     }
   }
   return matrix;

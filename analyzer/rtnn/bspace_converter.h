@@ -67,9 +67,9 @@ void ZTR_ConvertBSpace(const ZTR_BSPACE_CONVERTER* converter, int32_t m, const f
                        const float (*directions)[3], float* out);
 
 // The conversion is linear in the signals. For targets that are all fixed q-space points
-// (no fitted-tensor target) this gives the m x P matrix that maps the point values straight
-// to the converted signals, so that a voxel costs m x P multiply-adds instead of a
-// coefficient solve and m kernel sums. Empty when a target needs the fitted tensor.
+// (no fitted-tensor target) this gives the m x n matrix that maps the n signals straight to
+// the converted signals, so that a voxel costs m x n multiply-adds instead of a coefficient
+// solve and m kernel sums. Empty when a target needs the fitted tensor.
 std::vector<float> bspace_target_matrix(const ZTR_BSPACE_CONVERTER* converter, int32_t m,
                                         const float* b_values, const float (*directions)[3]);
 // The values of the P interpolation points for n signals (coincident samples averaged).

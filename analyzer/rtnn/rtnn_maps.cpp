@@ -152,7 +152,6 @@ bool RtnnVoxelEvaluator::bind(const RtnnEntry& entry, const DiffusionTensorImage
       if (!converter_) return false;
       signals_.assign(n, 0.0f);
       converted_.assign(entry.input_mpg.total, 0.0f);
-      point_values_.assign(converter_->interpolator.point_count, 0.0f);
       target_matrix_ = bspace_target_matrix(
           converter_.get(), entry.input_mpg.total, entry.input_mpg.b_value.data(),
           reinterpret_cast<const float(*)[3]>(entry.input_mpg.direction.data()));
@@ -196,10 +195,8 @@ const float* RtnnVoxelEvaluator::evaluate(int64_t index, bool clamp_signals) {
     }
     const RtnnInputMpg& mpg = entry_->input_mpg;
     if (!target_matrix_.empty()) {
-      bspace_point_values(converter_.get(), signals_.data(), point_values_.data());
-      const int points = static_cast<int>(point_values_.size());
       for (int t = 1; t <= inputs; ++t) {
-        converted_[t] = rtnn_blocked_dot(&target_matrix_[size_t(t) * points], point_values_.data(), points);
+        converted_[t] = rtnn_blocked_dot(&target_matrix_[size_t(t) * n], signals_.data(), n);
       }
     } else {
       ZTR_SetBSpaceConverterSignals(converter_.get(), signals_.data());

@@ -54,7 +54,6 @@ class RtnnVoxelEvaluator {
   std::vector<const int16_t*> channel_;
   std::vector<float> signals_;
   std::vector<float> converted_;
-  std::vector<float> point_values_;
   std::vector<float> target_matrix_;  // converter targets as one matrix (see bspace_target_matrix)
 };
 
