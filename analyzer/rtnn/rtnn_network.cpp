@@ -12,7 +12,14 @@ namespace {
 float identity(float x) { return x; }
 float relu(float x) { return x > 0.0f ? x : 0.0f; }
 float sigmoid(float x) { return static_cast<float>(1.0 / (std::exp(-static_cast<double>(x)) + 1.0)); }
-float hyperbolic_tangent(float x) { return static_cast<float>(std::tanh(static_cast<double>(x))); }
+// tanh in double through one exp: rounded to float it gives the same values as std::tanh
+// at half the cost, which matters in the per-voxel loop of the maps. Tiny arguments, where
+// the difference form cancels, are their own tanh in float.
+float hyperbolic_tangent(float x) {
+  const double d = x;
+  if (std::fabs(d) < 1e-4) return x;
+  return static_cast<float>(1.0 - 2.0 / (std::exp(2.0 * d) + 1.0));
+}
 
 }  // namespace
 

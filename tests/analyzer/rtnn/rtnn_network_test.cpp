@@ -63,6 +63,23 @@ TEST(RtnnForwardPass, UnknownActivationCodesAreIdentity) {
   EXPECT_EQ(rtnn_activation(-1)(-3.5f), -3.5f);
 }
 
+TEST(RtnnActivations, TanhAndSigmoidRoundToTheDoublePrecisionValues) {
+  // Every 1e-5 step over [-25, 25] and a few extremes.
+  int checked = 0;
+  for (int i = -2500000; i <= 2500000; ++i) {
+    const float x = static_cast<float>(i * 1e-5);
+    ASSERT_EQ(rtnn_activation(ZTR_RTNN_TNH)(x), static_cast<float>(std::tanh(double(x)))) << x;
+    ++checked;
+  }
+  for (float x : {-1e30f, -88.0f, -1e-30f, 0.0f, 1e-30f, 88.0f, 1e30f}) {
+    EXPECT_EQ(rtnn_activation(ZTR_RTNN_TNH)(x), static_cast<float>(std::tanh(double(x)))) << x;
+  }
+  EXPECT_EQ(rtnn_activation(ZTR_RTNN_SIG)(0.0f), 0.5f);
+  EXPECT_EQ(rtnn_activation(ZTR_RTNN_SIG)(-1000.0f), 0.0f);
+  EXPECT_EQ(rtnn_activation(ZTR_RTNN_RELU)(-2.0f), 0.0f);
+  EXPECT_EQ(checked, 5000001);
+}
+
 TEST(RtnnForwardPass, DotProductSumsBlocksOfFourPairwise) {
   // (1e8 + 1) + (-1e8 + 1) is 0 in float, then + 1 from the padded block: 1. A left-to-right
   // sum would give 2.
