@@ -1,14 +1,23 @@
 // Board handling of the host stand-in: publishing, request de-duplication and the answers.
 #include "host/host_server.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "sdk/ipc/board_layout.h"
 #include "sdk/ipc/ipc_client.h"
+#include "sdk/ipc/volume_board.h"
 
 namespace ztr::host {
 
@@ -56,27 +65,70 @@ bool board_identity(const std::string& name, dev_t* dev, ino_t* ino) {
   return true;
 }
 
-// A volume image of the same header, types and attributes as `volume` is copied over its
-// channels, which keeps the host's memory instead of allocating a new volume. False (and
-// nothing changed) when the shapes differ or the image is shorter than it must be.
-bool copy_into_same_shape(const std::byte* image, size_t size, RawVolumeData* volume) {
-  if (!volume || ZTR_GetSerializedRawVolumeDataSize(volume) > size) return false;
-  const int32_t channels = volume->header->channels;
-  if (std::memcmp(image, volume->header, sizeof(VolumeHeader)) != 0 ||
-      std::memcmp(image + 16, volume->types, 4 * size_t(channels)) != 0 ||
-      std::memcmp(image + 16 + 4 * size_t(channels), volume->attributes, 4 * size_t(channels)) != 0) {
-    return false;
+}  // namespace
+
+HostLock::HostLock(HostLock&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_)) {}
+
+HostLock& HostLock::operator=(HostLock&& other) noexcept {
+  if (this != &other) {
+    release();
+    fd_ = std::exchange(other.fd_, -1);
+    name_ = std::move(other.name_);
   }
-  const std::byte* block = image + 16 + 8 * size_t(channels);
-  for (int32_t c = 0; c < channels; ++c) {
-    const size_t bytes = ZTR_GetChannelBytes(volume, c);
-    std::memcpy(volume->data[c], block, bytes);
-    block += bytes;
-  }
-  return true;
+  return *this;
 }
 
-}  // namespace
+std::string HostLock::name(int32_t client_number) {
+  return ZTRipc_ComposeBoardName(ZTRipc_HOST_LOCK_BASE, client_number);
+}
+
+HostLock HostLock::acquire(int32_t client_number, std::string* error) {
+  HostLock lock;
+  const std::string name = HostLock::name(client_number);
+  const std::string object = "/" + name;
+  const std::string path = "/dev/shm/" + name;
+  // A holder that lets go removes the object; whoever locked the removed one tries again.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const int fd = shm_open(object.c_str(), O_CREAT | O_RDWR, 0600);
+    if (fd < 0) {
+      *error = "cannot open the host lock " + name + ": " + std::strerror(errno);
+      return lock;
+    }
+    struct stat own {};
+    if (fstat(fd, &own) != 0 || own.st_uid != geteuid()) {
+      ::close(fd);
+      *error = "the host lock " + name + " belongs to another user";
+      return lock;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int reason = errno;
+      ::close(fd);
+      *error = reason == EWOULDBLOCK
+                   ? "client number " + std::to_string(client_number) + " is already served by another host"
+                   : "cannot lock " + name + ": " + std::strerror(reason);
+      return lock;
+    }
+    struct stat named {};
+    if (::stat(path.c_str(), &named) == 0 && named.st_dev == own.st_dev && named.st_ino == own.st_ino) {
+      lock.fd_ = fd;
+      lock.name_ = name;
+      return lock;
+    }
+    ::close(fd);
+  }
+  *error = "cannot lock " + name + ": it keeps being replaced";
+  return lock;
+}
+
+void HostLock::release() {
+  if (fd_ < 0) return;
+  // Removed while still locked: a waiting host then finds the name gone and starts afresh.
+  shm_unlink(("/" + name_).c_str());
+  ::close(fd_);
+  fd_ = -1;
+  name_.clear();
+}
 
 int32_t Request::word(int i) const {
   int32_t value;
@@ -102,26 +154,28 @@ HostServer::HostServer(int32_t client_number, HostState state)
     : client_number_(client_number), state_(std::move(state)) {
   data_board_name_ = ZTRipc_ComposeBoardName(ZTRipc_DATA_BOARD_BASE, client_number);
   broadcaster_ = ipc::SharedMemory::create(
-      ZTRipc_ComposeBoardName(ZTRipc_BROADCASTER_BOARD_BASE, client_number), ZTRipc_BROADCASTER_BOARD_SIZE);
-  message_ = ipc::SharedMemory::create(
-      ZTRipc_ComposeBoardName(ZTRipc_MESSAGE_BOARD_BASE, client_number), ZTRipc_MESSAGE_BOARD_SIZE);
-  request_ = ipc::SharedMemory::create(
-      ZTRipc_ComposeBoardName(ZTRipc_REQUEST_BOARD_BASE, client_number), ZTRipc_REQUEST_BOARD_SIZE);
-  if (broadcaster_ && message_ && request_) {
-    broadcaster_view_ = broadcaster_.map();
-    message_view_ = message_.map();
-    request_view_ = request_.map();
+      ZTRipc_ComposeBoardName(ZTRipc_BROADCASTER_BOARD_BASE, client_number), ZTRipc_BROADCASTER_BOARD_SIZE,
+      &error_);
+  if (broadcaster_) {
+    message_ = ipc::SharedMemory::create(
+        ZTRipc_ComposeBoardName(ZTRipc_MESSAGE_BOARD_BASE, client_number), ZTRipc_MESSAGE_BOARD_SIZE, &error_);
   }
-  valid_ = broadcaster_view_ && message_view_ && request_view_;
+  if (message_) {
+    request_ = ipc::SharedMemory::create(
+        ZTRipc_ComposeBoardName(ZTRipc_REQUEST_BOARD_BASE, client_number), ZTRipc_REQUEST_BOARD_SIZE, &error_);
+  }
+  valid_ = broadcaster_ && message_ && request_;
   if (!valid_) {
-    remove_boards();
+    broadcaster_.close();
+    message_.close();
+    request_.close();
+    removed_ = true;
     return;
   }
-  const int32_t none = ZTRipc_NO_VALUE;
-  std::memcpy(request_view_.data() + ZTRipc_RB_TYPE, &none, 4);
-  std::memcpy(message_view_.data() + ZTRipc_MB_TYPE, &none, 4);
-  std::memcpy(message_view_.data() + ZTRipc_MB_TEXT, "   ", 4);
-  std::memcpy(message_view_.data() + ZTRipc_MB_ACCEPTED_REQUEST, &none, 4);
+  write_word(request_, ZTRipc_RB_TYPE, ZTRipc_NO_VALUE);
+  write_word(message_, ZTRipc_MB_TYPE, ZTRipc_NO_VALUE);
+  message_.write(ZTRipc_MB_TEXT, "   ", 4);
+  write_word(message_, ZTRipc_MB_ACCEPTED_REQUEST, ZTRipc_NO_VALUE);
   publish();
 }
 
@@ -130,20 +184,31 @@ HostServer::~HostServer() { remove_boards(); }
 void HostServer::remove_boards() {
   if (removed_) return;
   removed_ = true;
-  broadcaster_view_.unmap();
-  message_view_.unmap();
-  request_view_.unmap();
   data_.close();
   broadcaster_.close();
   message_.close();
   request_.close();
-  // A data board the client created and never closed (a plug-in killed mid-transfer).
-  ipc::SharedMemory::unlink(data_board_name_);
+  // A data board the client created and never closed (a plug-in killed mid-transfer); an
+  // object another user put under that name is not ours to remove.
+  struct stat left {};
+  if (::stat(("/dev/shm/" + data_board_name_).c_str(), &left) == 0 && left.st_uid == ::geteuid()) {
+    ipc::SharedMemory::unlink(data_board_name_);
+  }
+}
+
+void HostServer::write_word(const ipc::SharedMemory& board, size_t offset, int32_t value) const {
+  board.write(offset, &value, 4);
+}
+
+int32_t HostServer::read_word(const ipc::SharedMemory& board, size_t offset) const {
+  int32_t value = ZTRipc_NO_VALUE;
+  if (board.read(offset, &value, 4) != 0) return ZTRipc_NO_VALUE;
+  return value;
 }
 
 void HostServer::publish() {
   if (!valid_ || removed_) return;
-  std::byte* b = broadcaster_view_.data();
+  std::byte b[ZTRipc_BB_READ_BYTES] = {};
   char id[32] = {};
   std::memcpy(id, connected_id_.data(), std::min<size_t>(connected_id_.size(), 32));
   std::memcpy(b + ZTRipc_BB_CLIENT_ID, id, 32);
@@ -155,17 +220,15 @@ void HostServer::publish() {
   std::memcpy(b + ZTRipc_BB_BOX_SIZE, state_.box_size, 12);
   const float two_floats[2] = {state_.voxel_size, 0.0f};
   std::memcpy(b + ZTRipc_BB_TWO_FLOATS, two_floats, 8);
-  const int32_t zero = 0;
-  std::memcpy(b + ZTRipc_BB_INTEGER_160, &zero, 4);
   // The cursor as the current slice position, repeated in the first three triples; the
   // voxel size in the fourth.
   float triples[4][3];
   for (int t = 0; t < 3; ++t) std::memcpy(triples[t], state_.cursor, 12);
   triples[3][0] = triples[3][1] = triples[3][2] = state_.voxel_size;
   std::memcpy(b + ZTRipc_BB_TRIPLES, triples, 48);
-  std::memcpy(b + ZTRipc_BB_INTEGER_216, &zero, 4);
-  std::memcpy(b + ZTRipc_BB_INTEGER_220, &zero, 4);
-  __atomic_store_n(reinterpret_cast<int32_t*>(b + ZTRipc_BB_STATUS), status_, __ATOMIC_RELEASE);
+  // The status goes last: a client that sees it connected sees the rest of the state.
+  broadcaster_.write(ZTRipc_BB_CLIENT_ID, b + ZTRipc_BB_CLIENT_ID, sizeof b - ZTRipc_BB_CLIENT_ID);
+  write_word(broadcaster_, ZTRipc_BB_STATUS, status_);
 }
 
 void HostServer::replace_volume(VolumePtr volume) {
@@ -180,9 +243,11 @@ void HostServer::replace_volume(VolumePtr volume) {
 
 Request HostServer::read_request() const {
   Request r;
-  uint8_t raw[ZTRipc_REQUEST_BOARD_SIZE];
-  __atomic_thread_fence(__ATOMIC_ACQUIRE);
-  std::memcpy(raw, request_view_.data(), sizeof raw);
+  uint8_t raw[ZTRipc_REQUEST_BOARD_SIZE] = {};
+  if (request_.read(0, raw, sizeof raw) != 0) {
+    r.type = ZTRipc_NO_VALUE;  // a board a client has shrunk carries no request
+    return r;
+  }
   std::memcpy(&r.type, raw + ZTRipc_RB_TYPE, 4);
   const char* id = reinterpret_cast<const char*>(raw + ZTRipc_RB_CLIENT_ID);
   r.client_id.assign(id, strnlen(id, ZTRipc_RB_CLIENT_ID_BYTES));
@@ -190,37 +255,30 @@ Request HostServer::read_request() const {
   return r;
 }
 
-int32_t HostServer::posted_type() const {
-  return __atomic_load_n(reinterpret_cast<const int32_t*>(message_view_.data() + ZTRipc_MB_TYPE),
-                         __ATOMIC_ACQUIRE);
-}
+int32_t HostServer::posted_type() const { return read_word(message_, ZTRipc_MB_TYPE); }
 
-int32_t HostServer::posted_accepted() const {
-  int32_t value;
-  std::memcpy(&value, message_view_.data() + ZTRipc_MB_ACCEPTED_REQUEST, 4);
-  return value;
-}
+int32_t HostServer::posted_accepted() const { return read_word(message_, ZTRipc_MB_ACCEPTED_REQUEST); }
 
 void HostServer::post(int32_t type, int32_t accepted, const void* parameters,
                       size_t parameter_bytes, const char* text) {
-  std::byte* m = message_view_.data();
-  uint8_t block[ZTRipc_PARAMETER_BYTES] = {};
-  if (parameters) std::memcpy(block, parameters, std::min(parameter_bytes, sizeof block));
-  std::memcpy(m + ZTRipc_MB_PARAMETERS, block, sizeof block);
+  uint8_t m[ZTRipc_MB_PARAMETERS + ZTRipc_PARAMETER_BYTES] = {};
+  if (parameters) std::memcpy(m + ZTRipc_MB_PARAMETERS, parameters, std::min(parameter_bytes, size_t(ZTRipc_PARAMETER_BYTES)));
   char words[ZTRipc_MB_TEXT_BYTES] = {};
   std::snprintf(words, sizeof words, "%s", text);
   std::memcpy(m + ZTRipc_MB_TEXT, words, sizeof words);
   const int32_t accepted_value = type == ZTRipc_MESSAGE_TYPE_REQUEST_ACCEPTED ? accepted : ZTRipc_NO_VALUE;
   std::memcpy(m + ZTRipc_MB_ACCEPTED_REQUEST, &accepted_value, 4);
+  message_.write(ZTRipc_MB_TEXT, m + ZTRipc_MB_TEXT, sizeof m - ZTRipc_MB_TEXT);
   // The type goes last: a client that sees it sees the rest of the message.
-  __atomic_store_n(reinterpret_cast<int32_t*>(m + ZTRipc_MB_TYPE), type, __ATOMIC_RELEASE);
+  write_word(message_, ZTRipc_MB_TYPE, type);
 }
 
 bool HostServer::clear_request_type(int32_t expected) {
-  int32_t value = expected;
-  return request_cleared_ = __atomic_compare_exchange_n(reinterpret_cast<int32_t*>(request_view_.data() + ZTRipc_RB_TYPE),
-                                     &value, ZTRipc_NO_VALUE, false, __ATOMIC_ACQ_REL,
-                                     __ATOMIC_ACQUIRE);
+  // Not atomic through a descriptor; a client writes its next request only after the answer
+  // to this one, which comes after the clearing, and a waiting client writes it again anyway.
+  if (read_word(request_, ZTRipc_RB_TYPE) != expected) return request_cleared_ = false;
+  write_word(request_, ZTRipc_RB_TYPE, ZTRipc_NO_VALUE);
+  return request_cleared_ = true;
 }
 
 bool HostServer::accept_from(const Request& request) {
@@ -443,14 +501,14 @@ void HostServer::upload_volume(const Request& r) {
   }
   data_.close();
   const size_t size = ZTR_GetSerializedRawVolumeDataSize(state_.volume.get());
-  data_ = ipc::SharedMemory::create(data_board_name_, size);
-  ipc::SharedMemoryView view = data_ ? data_.map(true) : ipc::SharedMemoryView();
-  if (!view || ZTR_SerializeRawVolumeData(state_.volume.get(), view.data()) != 0) {
+  std::string why;
+  data_ = ipc::SharedMemory::create(data_board_name_, size, &why);
+  if (!data_ || ipc::write_volume_to_board(data_, state_.volume.get()) != 0) {
     data_.close();
-    refuse(r, "cannot create the data board (" + std::to_string(size) + " bytes)");
+    refuse(r, "cannot create the data board (" + std::to_string(size) + " bytes)" +
+                  (why.empty() ? "" : ": " + why));
     return;
   }
-  view.unmap();
   count(ZTRipc_REQUEST_TYPE_UPLOAD_VOLUMEDATA);
   post(ZTRipc_MESSAGE_TYPE_DATA_UPLOAD_COMPLETED, 0, nullptr, 0, "uploaded");
 }
@@ -465,30 +523,38 @@ bool HostServer::take_volume(const Request& request) {
   ipc::SharedMemory board = open_data_board(request);
   if (!board) return false;
   board_identity(data_board_name_, &last_board_dev_, &last_board_ino_);
-  ipc::SharedMemoryView view = board.map(true);
-  state_.data_boards_read.emplace_back(request.type, board.size());
-  if (view && !state_.locked && copy_into_same_shape(view.data(), view.size(), state_.volume.get())) {
-    publish();
-    return true;
-  }
-  VolumePtr volume(view ? ZTR_GetRawVolumeDataFromSerializedData(view.data(), view.size()) : nullptr);
+  const int64_t size = board.size();
+  state_.data_boards_read.emplace_back(request.type, size);
+  // Read into a new volume: a board that turns out short must not leave the host's volume
+  // half overwritten.
+  VolumePtr volume(ipc::read_volume_from_board(board));
   if (!volume) {
-    refuse(request, "data board of " + std::to_string(view.size()) + " bytes holds no valid volume");
+    refuse(request, "data board of " + std::to_string(size) + " bytes holds no valid volume");
     return false;
   }
   replace_volume(std::move(volume));
   return true;
 }
 
+namespace {
+
+// The single-channel and object-group boards are read whole; a channel of 2^31 voxels of
+// 8 bytes and its header is the largest thing a client may send.
+constexpr size_t kLargestBoard = (size_t(1) << 34) + 64;
+
+}  // namespace
+
 bool HostServer::take_channel(const Request& request) {
   ipc::SharedMemory board = open_data_board(request);
   if (!board) return false;
   board_identity(data_board_name_, &last_board_dev_, &last_board_ino_);
-  ipc::SharedMemoryView view = board.map();
-  state_.data_boards_read.emplace_back(request.type, board.size());
-  VolumePtr channel(view ? ZTRipc_ReadSingleChannel(view.data(), view.size()) : nullptr);
+  std::vector<std::byte> bytes;
+  const int64_t size = board.size();
+  state_.data_boards_read.emplace_back(request.type, size);
+  VolumePtr channel(board.read_all(&bytes, kLargestBoard) ? ZTRipc_ReadSingleChannel(bytes.data(), bytes.size())
+                                                          : nullptr);
   if (!channel) {
-    refuse(request, "data board of " + std::to_string(view.size()) + " bytes holds no valid channel");
+    refuse(request, "data board of " + std::to_string(size) + " bytes holds no valid channel");
     return false;
   }
   RawVolumeData* volume = state_.volume.get();
@@ -515,11 +581,13 @@ bool HostServer::take_group(const Request& request) {
   }
   ipc::SharedMemory board = open_data_board(request);
   if (!board) return false;
-  ipc::SharedMemoryView view = board.map();
-  state_.data_boards_read.emplace_back(request.type, board.size());
-  GroupPtr group(view ? ZTR_ReadObjectGroup(view.data(), view.size()) : nullptr);
+  std::vector<std::byte> bytes;
+  const int64_t size = board.size();
+  state_.data_boards_read.emplace_back(request.type, size);
+  GroupPtr group(board.read_all(&bytes, kLargestBoard) ? ZTR_ReadObjectGroup(bytes.data(), bytes.size())
+                                                       : nullptr);
   if (!group) {
-    refuse(request, "data board of " + std::to_string(view.size()) + " bytes holds no valid object group");
+    refuse(request, "data board of " + std::to_string(size) + " bytes holds no valid object group");
     return false;
   }
   it->second = std::move(group);

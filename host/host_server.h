@@ -44,6 +44,32 @@ struct HostState {
   std::vector<std::pair<int32_t, int64_t>> data_boards_read;
 };
 
+// The right to serve one client number: an exclusive lock on a per-number object that dies
+// with its holder, so that a second host cannot take over a live host's boards.
+class HostLock {
+ public:
+  HostLock() = default;
+  ~HostLock() { release(); }
+  HostLock(HostLock&& other) noexcept;
+  HostLock& operator=(HostLock&& other) noexcept;
+  HostLock(const HostLock&) = delete;
+  HostLock& operator=(const HostLock&) = delete;
+
+  // The lock of `client_number`, or an invalid lock with one line in `error`: another live
+  // host holds it, or the lock object cannot be made or belongs to another user.
+  static HostLock acquire(int32_t client_number, std::string* error);
+  // "ZTR_HOST_LOCK(0003)": the lock object's name beside the boards.
+  static std::string name(int32_t client_number);
+
+  bool held() const { return fd_ >= 0; }
+  // Removes the lock object and lets go; a no-op when not held.
+  void release();
+
+ private:
+  int fd_ = -1;
+  std::string name_;
+};
+
 // One decoded request board.
 struct Request {
   int32_t type = 0;
@@ -60,13 +86,18 @@ struct Request {
 class HostServer {
  public:
   // Creates the three boards of `client_number` (removing stale ones) and publishes the
-  // state. valid() is false when a board cannot be created; nothing is left behind then.
+  // state. valid() is false when a board cannot be created; nothing is left behind then and
+  // error() says why. The caller must hold the client number's host lock: a board found
+  // under one of the names is taken for a dead host's and replaced.
   HostServer(int32_t client_number, HostState state);
-  ~HostServer();  // removes every board of this client number, the data board included
+  // Removes the boards this host created (those still under their names) and a data board a
+  // plug-in left behind.
+  ~HostServer();
   HostServer(const HostServer&) = delete;
   HostServer& operator=(const HostServer&) = delete;
 
   bool valid() const { return valid_; }
+  const std::string& error() const { return error_; }
   int32_t client_number() const { return client_number_; }
 
   // Reads the request board once and acts on what it finds; also posts a pending second
@@ -104,6 +135,8 @@ class HostServer {
   int32_t posted_accepted() const;
   bool clear_request_type(int32_t expected);
   void count(int32_t type) { ++state_.answered[type]; }
+  void write_word(const ipc::SharedMemory& board, size_t offset, int32_t value) const;
+  int32_t read_word(const ipc::SharedMemory& board, size_t offset) const;
 
   void upload_volume(const Request& request);  // 221
   // The client's data board, or an invalid one after refusing the request.
@@ -115,13 +148,15 @@ class HostServer {
   int32_t client_number_;
   HostState state_;
   bool valid_ = false;
+  std::string error_;
   bool removed_ = false;
   int32_t status_ = 0;
   std::string connected_id_;
   VolumePtr pending_volume_;
 
+  // The boards are read and written through their descriptors: a client may shrink them
+  // at any moment, which would make a copy out of a mapping fault.
   ipc::SharedMemory broadcaster_, message_, request_, data_;
-  ipc::SharedMemoryView broadcaster_view_, message_view_, request_view_;
   std::string data_board_name_;
 
   // De-duplication: the last request acted on, whether it was refused, and for requests

@@ -253,9 +253,17 @@ int serve(int argc, char** argv) {
   sigaction(SIGHUP, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // Boards of a number another live host serves are that host's; taking them over would
+  // break both sessions without a word.
+  HostLock lock = HostLock::acquire(options.client, &error);
+  if (!lock.held()) {
+    std::fprintf(stderr, "ztrhost: %s\n", error.c_str());
+    return 2;
+  }
   HostServer server(options.client, std::move(state));
   if (!server.valid()) {
-    std::fprintf(stderr, "ztrhost: cannot create the boards of client %d\n", options.client);
+    std::fprintf(stderr, "ztrhost: cannot create the boards of client %d: %s\n", options.client,
+                 server.error().c_str());
     return 2;
   }
   SessionInfo info;

@@ -6,7 +6,8 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libgtk-3-dev xvfb xauth xdotool x11-apps imagemagick
   libnifti2-dev libeigen3-dev zlib1g-dev
-  dcmtk python3 python3-numpy python3-scipy python3-pydicom python3-dipy
+  dcmtk python3 python3-numpy python3-scipy python3-pydicom python3-dipy python3-nibabel
+  snakemake
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -16,6 +17,6 @@ if ((${#missing[@]})); then
   echo "installing: ${missing[*]}" >&2
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >&2
 fi

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analyzer/app/slice_views.h"
 #include "analyzer/dti/dti_data.h"
 #include "sdk/ipc/ipc_client.h"
 #include "sdk/volume/raw_volume.h"
@@ -33,6 +34,8 @@ inline constexpr size_t ZTR_DATA_SOURCE_TEXT_BYTES = 5120;
 inline constexpr int ZTR_DEFAULT_THREADS = 8;
 inline constexpr int ZTR_MAX_THREADS = 512;
 inline constexpr int32_t ZTR_ANALYZER_POLL_LIMIT = 6553500;
+// The window freezes while the analyzer waits on the host: no single wait lasts longer.
+inline constexpr int32_t ZTR_ANALYZER_WAIT_TIME_LIMIT_MS = 3000;
 inline constexpr char ZTR_CLIENT_ID[] = "heLiXIA";
 
 // File kinds whose last chosen name is remembered between commands.
@@ -80,6 +83,8 @@ struct SessionHooks {
   std::function<int(AppState&)> prepare_rtnns;
   std::function<void(AppState&)> release_rtnns;
   std::function<void(AppState&)> release_views;
+  // True when the active ROI is locked (its view then keeps its channel); empty: no ROIs.
+  std::function<bool(AppState&)> active_roi_locked;
 };
 
 struct BroadcasterDeleter {
@@ -122,6 +127,7 @@ struct AppState {
   std::array<std::string, ZTR_FILE_KIND_COUNT> file_names;
   ObjectCounters counters;
   SessionHooks hooks;
+  SliceViewSet views;
 
   std::string& file_name(FileKind kind) { return file_names[static_cast<int>(kind)]; }
   // Loaded networks: the network table's own count, so that it cannot go stale.

@@ -141,7 +141,13 @@ void import_mpg_text_file_command(AppState& state, Dialogs& dialogs) {
   if (!data) return;
   std::string path;
   if (!select_file(state, dialogs, FileKind::MpgText, &path)) return;
-  if (std::FILE* stream = std::fopen(path.c_str(), "r")) read_mpg_text_file(stream, data);
+  std::FILE* stream = std::fopen(path.c_str(), "r");
+  // A file that cannot be read or is refused leaves the setting as it was; the line says so
+  // instead of announcing an import.
+  if (!stream || read_mpg_text_file(stream, data) != 0) {
+    dialogs.set_message_line(ZTR_MPG_NOT_IMPORTED_MESSAGE);
+    return;
+  }
   dialogs.set_message_line("MPG vector data imported.");
   if (state.rtnn_count() > 0 && state.hooks.q_space_density_ok &&
       !state.hooks.q_space_density_ok(state)) {
@@ -172,8 +178,9 @@ void export_mpg_text_file_command(AppState& state, Dialogs& dialogs) {
   if (!data) return;
   std::string path;
   if (!select_file(state, dialogs, FileKind::MpgText, &path, FileSelectionKind::Save)) return;
-  write_mpg_text_file(path.c_str(), data);
-  dialogs.set_message_line("MPG vector data exported.");
+  dialogs.set_message_line(write_mpg_text_file(path.c_str(), data) == 0
+                               ? "MPG vector data exported."
+                               : ZTR_MPG_NOT_EXPORTED_MESSAGE);
 }
 
 void download_from_host_command(AppState& state, Dialogs& dialogs) {
@@ -255,8 +262,25 @@ void threads_command(AppState& state, Dialogs& dialogs) {
 void compute_standard_maps_command(AppState& state, Dialogs& dialogs,
                                    const ChannelAppender& append) {
   if (!require_ready(state, dialogs)) return;
+  dialogs.set_message_line(" computing standard DTI parameter maps ...");
+  dialogs.repaint_now();
   const int added = run_standard_dti_maps(state.dti.get(), state.thread_count);
-  upload_computed_channels(state.dti->volume, added, append);
+  if (added <= 0) {
+    dialogs.set_message_line(" standard DTI parameter maps failed.");
+    return;
+  }
+  int sent = 0, failed = 0;
+  const ChannelAppender paced = [&](const RawVolumeData* volume, int32_t channel) {
+    dialogs.set_message_line(
+        format_text(" transferring map %d of %d to ZANTREVIUM ...", sent + failed + 1, added));
+    dialogs.repaint_now();
+    const int result = append ? append(volume, channel) : ZTRipc_AppendSingleChannel(volume, channel);
+    (result == 0 ? sent : failed) += 1;
+    return result;
+  };
+  upload_computed_channels(state.dti->volume, added, paced);
+  dialogs.set_message_line(failed == 0 ? format_text(" %d maps computed and uploaded.", added)
+                                       : format_text(" %d of %d maps uploaded.", sent, added));
 }
 
 void compute_standard_maps_command(AppState& state, Dialogs& dialogs) {

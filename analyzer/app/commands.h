@@ -9,6 +9,10 @@
 
 using MenuCommand = void (*)(AppState&, Dialogs&);
 
+// Message lines of MPG files that were not read or written.
+inline constexpr char ZTR_MPG_NOT_IMPORTED_MESSAGE[] = "MPG vector data NOT imported.";
+inline constexpr char ZTR_MPG_NOT_EXPORTED_MESSAGE[] = "MPG vector data NOT exported.";
+
 // ---- File ----
 void import_dicom_directory_command(AppState& state, Dialogs& dialogs);
 void import_dti_file_command(AppState& state, Dialogs& dialogs);

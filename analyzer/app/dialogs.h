@@ -61,6 +61,8 @@ class Dialogs : public NoticeSink {
   // ---- window surfaces ----
 
   virtual void set_message_line(const std::string& text) = 0;
+  // Paints what is pending (the message line above all) while a command is still running.
+  virtual void repaint_now() {}
   virtual void set_memo_text(const std::string& text) = 0;
   virtual void set_monitor_text(const std::string& text) = 0;
   virtual int current_page() = 0;

@@ -1,6 +1,8 @@
 // The static item tables of the analyzer's menus.
 #include "analyzer/app/menu_tables.h"
 
+#include "analyzer/app/slice_views.h"
+
 #include <cstring>
 #include <iterator>
 
@@ -51,17 +53,17 @@ const MenuItemEntry kMainMenu[] = {
     {"/Special/Voxelize visible tracklines as/Grey volume", "", nullptr, 0, ""},
     {"/Special/Voxelize visible tracklines as/Color volume", "", nullptr, 0, ""},
     {"/Special/Voxelize visible tracklines as/Voxelgroup ROI", "", nullptr, 0, ""},
-    {"/Special/ROI palette frame/Channel/First", "F", nullptr, 0, ""},
-    {"/Special/ROI palette frame/Channel/Last", "L", nullptr, 0, ""},
-    {"/Special/ROI palette frame/Channel/Next", "N", nullptr, 0, ""},
-    {"/Special/ROI palette frame/Channel/Previous", "B", nullptr, 0, ""},
-    {"/Special/ROI palette frame/Upload current channel", "<control>U", nullptr, 0, ""},
-    {"/Special/ROI palette frame/Adjust greyscale", "G", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Channel/First", "F", channel_first_command, 0, ""},
+    {"/Special/ROI palette frame/Channel/Last", "L", channel_last_command, 0, ""},
+    {"/Special/ROI palette frame/Channel/Next", "N", channel_next_command, 0, ""},
+    {"/Special/ROI palette frame/Channel/Previous", "B", channel_previous_command, 0, ""},
+    {"/Special/ROI palette frame/Upload current channel", "<control>U", upload_current_channel_command, 0, ""},
+    {"/Special/ROI palette frame/Adjust greyscale", "G", adjust_greyscale_command, 0, ""},
     {"/Special/ROI palette frame/Export ROI to editor", "", nullptr, 0, ""},
-    {"/Special/ROI palette frame/Sphericalmap/Set center Z slice", "", nullptr, 0, ""},
-    {"/Special/ROI palette frame/Sphericalmap/Show guideline/None", "", nullptr, 0, ""},
-    {"/Special/ROI palette frame/Sphericalmap/Show guideline/Z", "", nullptr, 0, ""},
-    {"/Special/ROI palette frame/Sphericalmap/Show guideline/XZ", "", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Sphericalmap/Set center Z slice", "", set_center_z_command, 0, ""},
+    {"/Special/ROI palette frame/Sphericalmap/Show guideline/None", "", guideline_none_command, 0, ""},
+    {"/Special/ROI palette frame/Sphericalmap/Show guideline/Z", "", guideline_z_command, 0, ""},
+    {"/Special/ROI palette frame/Sphericalmap/Show guideline/XZ", "", guideline_xz_command, 0, ""},
     {"/_Help", "", nullptr, 0, "<LastBranch>"},
     {"/_Help/About ...", "", about_command, 0, ""},
 };
@@ -129,13 +131,13 @@ const MenuItemEntry kStudyMenu[] = {
 
 #define ZTR_ORIENTATION_BRANCH(label)                  \
   {"/" label, "", nullptr, 0, "<Branch>"},             \
-      {"/" label "/Axial", "", nullptr, 0, ""},        \
-      {"/" label "/Sagittal", "", nullptr, 0, ""},     \
-      {"/" label "/Coronal", "", nullptr, 0, ""},      \
+      {"/" label "/Axial", "", orientation_axial_command, 0, ""},  \
+      {"/" label "/Sagittal", "", orientation_sagittal_command, 0, ""}, \
+      {"/" label "/Coronal", "", orientation_coronal_command, 0, ""}, \
       {"/" label "/sep1", "", nullptr, 0, "<Separator>"}, \
-      {"/" label "/Oblique", "", nullptr, 0, ""},      \
+      {"/" label "/Oblique", "", orientation_oblique_command, 0, ""}, \
       {"/" label "/sep2", "", nullptr, 0, "<Separator>"}, \
-      {"/" label "/Spherical", "", nullptr, 0, ""}
+      {"/" label "/Spherical", "", orientation_spherical_command, 0, ""}
 
 const MenuItemEntry kOrientationMenu[] = {
     ZTR_ORIENTATION_BRANCH(" Axial  "),  ZTR_ORIENTATION_BRANCH("Sagittal "),

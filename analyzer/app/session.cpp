@@ -2,6 +2,7 @@
 // and the clean-up of objects.
 #include "analyzer/app/session.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "analyzer/app/text_format.h"
@@ -150,7 +151,13 @@ void import_from_file(AppState& state, Dialogs& dialogs, const VolumeLoader& loa
   state.page_mode = ZTR_PAGE_MODE_STUDY;
 
   const float voxel_size = state.dti ? state.dti->voxel_size : 1.0f;
-  if (ZTRipc_SetVoxelSize(voxel_size) != 0) {
+  // A file may carry no voxel size (a DTI file saved after a host download holds 0); the
+  // host refuses such a value by never accepting it, so it is not sent at all.
+  if (!std::isfinite(voxel_size) || voxel_size <= 0.0f) {
+    std::fprintf(stderr, "Warning: voxel size %f mm is not a positive number; not sent.\n",
+                 static_cast<double>(voxel_size));
+    std::fprintf(stderr, "Warning: Voxel size is not specified in ZANTREVIUM.\n");
+  } else if (ZTRipc_SetVoxelSize(voxel_size) != 0) {
     std::fprintf(stderr, "Warning: Voxel size is not specified in ZANTREVIUM.\n");
   }
   dialogs.set_message_line(" initialized.");
@@ -179,6 +186,8 @@ void download_data_command(AppState& state, Dialogs& dialogs) {
   if (!fits) {
     build_dti_data(state);
     reset_slice_views(state, dialogs);
+  } else {
+    refresh_views(state);
   }
   refresh_memo(state, dialogs);
   dialogs.set_message_line(" data exchaned.");

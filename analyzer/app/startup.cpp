@@ -19,6 +19,7 @@ int parse_client_number(int argc, const char* const* argv) {
 void startup_initialize_ipc(AppState& state) {
   ZTRipc_SetVerbose(true);
   ZTRipc_SetPollLimit(ZTR_ANALYZER_POLL_LIMIT);
+  ZTRipc_SetWaitTimeLimit(ZTR_ANALYZER_WAIT_TIME_LIMIT_MS);
   if (ZTRipc_InitializeClient(ZTR_CLIENT_ID, state.client_number) == -1) {
     std::fprintf(stderr, "IPC NOT available (IPC Client initialization failure)\n");
   } else {
@@ -125,6 +126,12 @@ int run_helixia_unguarded(int argc, const char* const* argv, Frontend& frontend,
                           const SessionHooks& hooks) {
   std::unique_ptr<AppState> state(new (std::nothrow) AppState);
   if (!state) return 0;
+  // The window's widgets are bound to the state's views: whichever way this function is
+  // left, the window goes before the state does.
+  struct WindowGuard {
+    Frontend& frontend;
+    ~WindowGuard() { frontend.destroy_main_window(); }
+  } window_guard{frontend};
   state->hooks = hooks;
   state->client_number = parse_client_number(argc, argv);
   state->volume.reset();
@@ -152,7 +159,6 @@ int run_helixia_unguarded(int argc, const char* const* argv, Frontend& frontend,
 
   frontend.run_main_loop(*state);
   shutdown_application(*state);
-  frontend.destroy_main_window();
   return 0;
 }
 

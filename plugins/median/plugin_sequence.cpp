@@ -35,8 +35,8 @@ MedianPluginArguments ZTR_ParseMedianArguments(int argc, const char* const* argv
   return args;
 }
 
-void ZTR_MedianFilterAllChannels(RawVolumeData* volume, ZTR_KERNEL* kernel, float radius) {
-  if (volume == nullptr || volume->header == nullptr) return;
+int ZTR_MedianFilterAllChannels(RawVolumeData* volume, ZTR_KERNEL* kernel, float radius) {
+  if (volume == nullptr || volume->header == nullptr) return -1;
   const int32_t channels = volume->header->channels;
   for (int32_t c = 0; c < channels; ++c) {
     ZTR_MedianFilter_MT(volume, c, kernel, ZTR_MEDIAN_WORKERS);
@@ -44,4 +44,5 @@ void ZTR_MedianFilterAllChannels(RawVolumeData* volume, ZTR_KERNEL* kernel, floa
                  c + 1, channels);
   }
   std::fputs("\n", stderr);
+  return kernel != nullptr ? 0 : -1;
 }

@@ -21,5 +21,6 @@ inline constexpr int32_t ZTR_MEDIAN_WORKERS = 4;
 
 // Median-filters every channel in order, writing a progress line to standard error after
 // each channel and a line end after the last. A null kernel makes every channel report the
-// invalid-kernel message and stay unchanged.
-void ZTR_MedianFilterAllChannels(RawVolumeData* volume, ZTR_KERNEL* kernel, float radius);
+// invalid-kernel message and stay unchanged. 0, or -1 when nothing could be filtered (no
+// volume or no kernel).
+int ZTR_MedianFilterAllChannels(RawVolumeData* volume, ZTR_KERNEL* kernel, float radius);

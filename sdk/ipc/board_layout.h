@@ -14,6 +14,9 @@ inline constexpr const char* ZTRipc_MESSAGE_BOARD_BASE = "ZTR_IPC_MB";
 inline constexpr const char* ZTRipc_REQUEST_BOARD_BASE = "ZTR_IPC_RB";
 inline constexpr const char* ZTRipc_DATA_BOARD_BASE = "ZTR_IPC_DB";
 inline constexpr size_t ZTRipc_BOARD_NAME_CAPACITY = 32;
+// A host that serves a client number holds an exclusive flock on the object of this base
+// name (beside the boards); it dies with its holder. A host that does not lock leaves none.
+inline constexpr const char* ZTRipc_HOST_LOCK_BASE = "ZTR_HOST_LOCK";
 
 // Minimum sizes a host gives its three boards.
 inline constexpr size_t ZTRipc_BROADCASTER_BOARD_SIZE = 4096;

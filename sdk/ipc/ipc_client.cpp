@@ -2,7 +2,12 @@
 // bounded busy poll, and the whole-volume exchange.
 #include "sdk/ipc/ipc_client.h"
 
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -11,6 +16,7 @@
 
 #include "sdk/ipc/client_session.h"
 #include "sdk/ipc/shared_memory.h"
+#include "sdk/ipc/volume_board.h"
 
 using ztr::ipc::SharedMemory;
 
@@ -27,10 +33,63 @@ void say_verbose(const char* text) {
   if (session().verbose) std::fputs(text, stderr);
 }
 
-// Rounds stay busy polls; every 256th round gives the processor away once so that a host
-// sharing the core gets to answer. The limit remains a count of rounds.
-void poll_pause(int32_t round) {
-  if ((round & 255) == 255) sched_yield();
+namespace {
+
+// False only when the host's lock object exists and nobody holds it: a host that locks its
+// number and was killed leaves its boards behind, but not its lock.
+bool host_lock_held(int32_t client_number) {
+  const std::string object = "/" + ZTRipc_ComposeBoardName(ZTRipc_HOST_LOCK_BASE, client_number);
+  const int fd = shm_open(object.c_str(), O_RDONLY, 0);
+  if (fd < 0) return true;  // a host that does not lock: no word on its life
+  const bool free = flock(fd, LOCK_SH | LOCK_NB) == 0;
+  ::close(fd);  // also lets go of the probe
+  return !free;
+}
+
+}  // namespace
+
+bool host_gone() {
+  Session& s = session();
+  if (s.host_gone) return true;
+  if (!s.initialized) return false;
+  if (s.broadcaster_board.still_named() && s.message_board.still_named() &&
+      s.request_board.still_named() && host_lock_held(s.client_number)) {
+    return false;
+  }
+  s.host_gone = true;
+  say("<Warning> Server gone: the host ended or its boards were removed or replaced\n");
+  return true;
+}
+
+// The first round checks the host at once; later rounds every 20 ms.
+Wait::Wait() : start_(Clock::now()), next_check_(start_ + std::chrono::milliseconds(20)) {}
+
+bool Wait::next() {
+  Session& s = session();
+  ++round_;
+  if (spent_ >= s.poll_limit) return false;
+  ++spent_;
+  if (round_ == 0) return !host_gone();
+  const auto now = Clock::now();
+  const auto waited = now - start_;
+  if (s.wait_time_limit_ms > 0 && waited >= std::chrono::milliseconds(s.wait_time_limit_ms)) {
+    return false;
+  }
+  if (now >= next_check_) {
+    next_check_ = now + std::chrono::milliseconds(20);
+    if (host_gone()) return false;
+  }
+  if (waited < std::chrono::milliseconds(2)) {
+    if ((round_ & 15) == 15) sched_yield();
+  } else if (waited < std::chrono::milliseconds(50)) {
+    sched_yield();
+  } else {
+    const timespec pause{0, static_cast<long>(pause_.count()) * 1000L};
+    nanosleep(&pause, nullptr);
+    spent_ += pause_.count() - 1;
+    pause_ = std::min(pause_ * 2, std::chrono::microseconds(2000));
+  }
+  return true;
 }
 
 namespace {
@@ -81,28 +140,30 @@ bool request_accepted(int32_t type) {
 // the board cannot be read (the buffer is then unchanged).
 int32_t read_message() {
   Session& s = session();
-  ztr::ipc::SharedMemoryView view = s.message_board.map();
-  if (!view || view.size() < ZTRipc_MB_PARAMETERS + ZTRipc_PARAMETER_BYTES) {
-    return ZTRipc_NO_VALUE;
-  }
-  const auto* bytes = reinterpret_cast<const unsigned char*>(view.data());
+  unsigned char bytes[ZTRipc_MB_PARAMETERS + ZTRipc_PARAMETER_BYTES];
+  if (s.message_board.read(0, bytes, sizeof bytes) != 0) return ZTRipc_NO_VALUE;
   std::memcpy(s.parameters.data(), bytes + ZTRipc_MB_PARAMETERS, ZTRipc_PARAMETER_BYTES);
   return load_i32(bytes + ZTRipc_MB_TYPE);
 }
 
-// Writes the request type and the client ID, and the parameter block when asked.
+// Writes the request type and the client ID, and the parameter block when asked. The type
+// goes last, so that a host that sees it sees the rest of the request.
 int write_request(int32_t type, bool with_parameters) {
   Session& s = session();
-  ztr::ipc::SharedMemoryView view = s.request_board.map();
-  if (!view || view.size() < ZTRipc_RB_PARAMETERS + ZTRipc_PARAMETER_BYTES) return -1;
-  auto* bytes = reinterpret_cast<unsigned char*>(view.data());
-  store_i32(bytes + ZTRipc_RB_TYPE, type);
-  std::memset(bytes + ZTRipc_RB_CLIENT_ID, 0, ZTRipc_RB_CLIENT_ID_BYTES);
+  unsigned char bytes[ZTRipc_RB_PARAMETERS + ZTRipc_PARAMETER_BYTES] = {};
   std::memcpy(bytes + ZTRipc_RB_CLIENT_ID, s.client_id.data(), s.client_id.size());
+  size_t end = ZTRipc_RB_CLIENT_ID + ZTRipc_RB_CLIENT_ID_BYTES;
   if (with_parameters) {
     std::memcpy(bytes + ZTRipc_RB_PARAMETERS, s.parameters.data(), ZTRipc_PARAMETER_BYTES);
+    end = sizeof bytes;
   }
-  return 0;
+  if (s.request_board.size() < static_cast<int64_t>(sizeof bytes)) return -1;
+  if (s.request_board.write(ZTRipc_RB_CLIENT_ID, bytes + ZTRipc_RB_CLIENT_ID,
+                            end - ZTRipc_RB_CLIENT_ID) != 0) {
+    return -1;
+  }
+  store_i32(bytes + ZTRipc_RB_TYPE, type);
+  return s.request_board.write(ZTRipc_RB_TYPE, bytes + ZTRipc_RB_TYPE, 4);
 }
 
 }  // namespace
@@ -194,6 +255,7 @@ int ZTRipc_CloseClient() {
   s.request_name.clear();
   s.data_name.clear();
   s.initialized = false;
+  s.host_gone = false;
   return 0;
 }
 
@@ -205,7 +267,6 @@ const char* ZTRipc_GetDataBoardName() { return session().data_name.c_str(); }
 // ---- requests and messages ---------------------------------------------------------------
 
 int ZTRipc_SendConnectionRequest() {
-  Session& s = session();
   if (!server_free()) {
     say_verbose(">>>>>> Server NOT free?\n");
     return -1;
@@ -214,24 +275,21 @@ int ZTRipc_SendConnectionRequest() {
     say_verbose(">>>>>> file mapping NOT available?\n");
     return -1;
   }
-  for (int32_t round = 0; round < s.poll_limit; ++round) {
+  for (Wait wait; wait.next();) {
     if (connected_to_me()) return 0;
-    poll_pause(round);
   }
   ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_DISCONNECTION, true);
   return -1;
 }
 
 int ZTRipc_SendDisconnectionRequest() {
-  Session& s = session();
   const ServerState state = read_server_state();
   if (state.status == ZTRipc_SERVER_FREE) return 0;
   // Another client's session is not ours to end, and its request must not be overwritten.
   if (state.status == ZTRipc_SERVER_SERVING && !is_connected_to_me(state)) return -1;
   if (write_request(ZTRipc_REQUEST_TYPE_DISCONNECTION, false) != 0) return -1;
-  for (int32_t round = 0; round < s.poll_limit; ++round) {
+  for (Wait wait; wait.next();) {
     if (server_free()) return 0;
-    poll_pause(round);
   }
   return -1;
 }
@@ -243,34 +301,44 @@ int ZTRipc_SendRequest(int32_t type, bool wait) {
   if (write_request(type, true) != 0) return -1;
   if (!wait) return 0;
   say_verbose(" ");
-  for (int32_t round = 0; round < s.poll_limit; ++round) {
+  // The console shows activity a few times a second, not once per round: a long wait would
+  // otherwise send millions of carriage returns.
+  using Clock = std::chrono::steady_clock;
+  auto next_mark = Clock::now();
+  for (Wait wait; wait.next();) {
     if (write_request(type, true) != 0) return -1;
-    say_verbose("\r");
+    if (s.verbose && Clock::now() >= next_mark) {
+      say_verbose("\r");
+      next_mark = Clock::now() + std::chrono::milliseconds(250);
+    }
     if (request_accepted(type)) return 0;
-    poll_pause(round);
   }
   return -1;
 }
 
 int ZTRipc_WaitForMessage(int32_t type) {
-  Session& s = session();
-  for (int32_t round = 0; round < s.poll_limit; ++round) {
+  for (Wait wait; wait.next();) {
     if (read_message() == type) {
       for (int extra = 0; extra < 50; ++extra) read_message();
       return 0;
     }
-    poll_pause(round);
   }
   return -1;
 }
 
 int ZTRipc_ClearMessageBoard() {
-  ztr::ipc::SharedMemoryView view = session().message_board.map();
-  if (!view || view.size() < ZTRipc_MB_ACCEPTED_REQUEST + 4) return -1;
-  auto* bytes = reinterpret_cast<unsigned char*>(view.data());
+  const SharedMemory& board = session().message_board;
+  unsigned char bytes[ZTRipc_MB_ACCEPTED_REQUEST + 4] = {};
+  if (board.size() < static_cast<int64_t>(sizeof bytes)) return -1;
   store_i32(bytes + ZTRipc_MB_TYPE, ZTRipc_NO_VALUE);
   std::memcpy(bytes + ZTRipc_MB_TEXT, "   ", 4);
   store_i32(bytes + ZTRipc_MB_ACCEPTED_REQUEST, ZTRipc_NO_VALUE);
+  // Only the three fields change; the rest of the text stays as the host left it.
+  if (board.write(ZTRipc_MB_TYPE, bytes, 4) != 0 ||
+      board.write(ZTRipc_MB_TEXT, bytes + ZTRipc_MB_TEXT, 4) != 0 ||
+      board.write(ZTRipc_MB_ACCEPTED_REQUEST, bytes + ZTRipc_MB_ACCEPTED_REQUEST, 4) != 0) {
+    return -1;
+  }
   return 0;
 }
 
@@ -288,8 +356,31 @@ int ZTRipc_GetParameters(void* block) {
 
 void ZTRipc_SetPollLimit(int32_t count) { session().poll_limit = count; }
 int32_t ZTRipc_GetPollLimit() { return session().poll_limit; }
+void ZTRipc_SetWaitTimeLimit(int32_t milliseconds) { session().wait_time_limit_ms = milliseconds; }
+int32_t ZTRipc_GetWaitTimeLimit() { return session().wait_time_limit_ms; }
+bool ZTRipc_HostGone() { return host_gone(); }
 
 // ---- whole volumes -------------------------------------------------------------------
+
+namespace {
+
+// Repeats `attempt` until it succeeds, saying `warning` after each failed attempt. A busy
+// host gets time to answer; a host that is gone, or that stays silent for twice the wait
+// time limit, ends the repetition (false).
+template <class Attempt>
+bool retry_while_host_lives(Attempt attempt, const char* warning) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  for (;;) {
+    if (attempt()) return true;
+    say(warning);
+    const int32_t limit = session().wait_time_limit_ms;
+    if (host_gone()) return false;
+    if (limit > 0 && Clock::now() - start >= 2 * std::chrono::milliseconds(limit)) return false;
+  }
+}
+
+}  // namespace
 
 RawVolumeData* ZTRipc_ReceiveRawVolumeData() {
   ZTRipc_SetPollLimit(ZTRipc_LONG_POLL_LIMIT);
@@ -301,16 +392,17 @@ RawVolumeData* ZTRipc_ReceiveRawVolumeData() {
     failure = "Failed <ZTRipc_REQUEST_TYPE_LOCK_VOLUMEDATA>. Exit now.\n";
   } else {
     ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_UPLOAD_VOLUMEDATA, false);
-    while (ZTRipc_WaitForMessage(ZTRipc_MESSAGE_TYPE_DATA_UPLOAD_COMPLETED) != 0) {
-      say("<Warning> Server busy. To trying to send upload message\n");
-    }
-    volume = ZTRipc_DownloadRawVolumeData();
-    if (volume == nullptr) {
+    if (!retry_while_host_lives(
+            [] { return ZTRipc_WaitForMessage(ZTRipc_MESSAGE_TYPE_DATA_UPLOAD_COMPLETED) == 0; },
+            "<Warning> Server busy. To trying to send upload message\n")) {
+      failure = "Failed <ZTRipc_MESSAGE_TYPE_DATA_UPLOAD_COMPLETED>. Exit now.\n";
+    } else if ((volume = ZTRipc_DownloadRawVolumeData()) == nullptr) {
       failure = "Failed <ZTRipc_DownloadRawVolumeData>. Exit now.\n";
+    } else if (!retry_while_host_lives(
+                   [] { return ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_CLOSE_DATABOARD, true) == 0; },
+                   "<Warning> Server busy. To trying to close data board\n")) {
+      failure = "Failed <ZTRipc_REQUEST_TYPE_CLOSE_DATABOARD>. Exit now.\n";
     } else {
-      while (ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_CLOSE_DATABOARD, true) != 0) {
-        say("<Warning> Server busy. To trying to close data board\n");
-      }
       if (ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_UNLOCK_VOLUMEDATA, true) != 0) {
         failure = "Missed <ZTRipc_REQUEST_TYPE_UNLOCK_VOLUMEDATA>. Exit now.\n";
       } else if (ZTRipc_SendDisconnectionRequest() != 0) {
@@ -350,9 +442,7 @@ int ZTRipc_UploadRawVolumeData(const RawVolumeData* volume) {
     say("hFM_DB == NULL\n");
     return -1;
   }
-  ztr::ipc::SharedMemoryView view = s.data_board.map(true);
-  if (!view || view.size() < size || ZTR_SerializeRawVolumeData(volume, view.data()) != 0) {
-    view.unmap();
+  if (write_volume_to_board(s.data_board, volume) != 0) {
     s.data_board.close();
     return -1;
   }
@@ -364,13 +454,9 @@ RawVolumeData* ZTRipc_DownloadRawVolumeData() {
   if (s.data_name.empty()) return nullptr;
   SharedMemory board = SharedMemory::open(s.data_name);
   if (!board) return nullptr;
-  ztr::ipc::SharedMemoryView view = board.map(true);
-  if (!view) return nullptr;
-  // Bounded by the board's real size: a board declaring more than it holds is refused.
-  RawVolumeData* volume = ZTR_GetRawVolumeDataFromSerializedData(view.data(), view.size());
-  view.unmap();
-  board.close();
-  return volume;
+  // Bounded by the board's real size: a board declaring more than it holds, or shrinking
+  // while it is read, is refused.
+  return read_volume_from_board(board);
 }
 
 int ZTRipc_CloseDataBoard() { return session().data_board.close(); }

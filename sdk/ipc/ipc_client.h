@@ -2,7 +2,8 @@
 // whole-volume exchange, channel transfers, object groups, and the plug-in launcher.
 //
 // One session per process; the functions are not thread-safe (one client thread talks to
-// the host at a time). Waiting is a busy poll bounded by a count of board reads.
+// the host at a time). Waiting is a poll bounded by a count of board reads, by a time limit
+// and by the host's boards still being there.
 // Console output goes to standard error. The plug-in build is silent where the analyzer
 // prints extra progress lines: call ZTRipc_SetVerbose(true) in the analyzer before
 // ZTRipc_InitializeClient.
@@ -54,6 +55,10 @@ enum : int32_t {
 // Poll limits: the plug-in's starting value and the analyzer's (also set by every receive).
 inline constexpr int32_t ZTRipc_DEFAULT_POLL_LIMIT = 1310700;
 inline constexpr int32_t ZTRipc_LONG_POLL_LIMIT = 6553500;
+// Besides its count of rounds, every wait ends after this many milliseconds: a round that
+// sleeps makes a count of rounds a poor clock, and a host that never answers must not hold
+// a plug-in for minutes.
+inline constexpr int32_t ZTRipc_DEFAULT_WAIT_TIME_LIMIT_MS = 10000;
 
 // The host's public state as last read from the broadcaster board. Values are held in
 // place (no separate allocations).
@@ -118,6 +123,12 @@ int ZTRipc_GetParameters(void* block);
 
 void ZTRipc_SetPollLimit(int32_t count);
 int32_t ZTRipc_GetPollLimit();
+// Milliseconds after which any single wait gives up; 0 or less: only the poll limit and the
+// host's disappearance end a wait.
+void ZTRipc_SetWaitTimeLimit(int32_t milliseconds);
+int32_t ZTRipc_GetWaitTimeLimit();
+// True once the host's boards were found removed or replaced; every later wait fails at once.
+bool ZTRipc_HostGone();
 
 // ---- whole volumes -------------------------------------------------------------------
 
@@ -151,7 +162,8 @@ int ZTRipc_TransferObjectGroup(const ZTR_OBJECT_GROUP* group, int32_t* id);
 int ZTRipc_UpdateObjectGroup(const ZTR_OBJECT_GROUP* group, int32_t id);
 // Asks the host to remove group `id`. Always 0.
 int ZTRipc_RemoveObjectGroup(int32_t id);
-// 0, or -1 when the host did not accept it.
+// 0, or -1 when the host did not accept it. A value that is not a positive finite number
+// is not sent at all (-1).
 int ZTRipc_SetVoxelSize(float value);
 // Box in voxels: integer origin and size triples. 0 or -1.
 int ZTRipc_SetBox(const int32_t origin[3], const int32_t size[3]);

@@ -1,5 +1,7 @@
 // Channel appends, object-group transfers, voxel size and box requests.
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "sdk/ipc/client_session.h"
 #include "sdk/ipc/ipc_client.h"
@@ -20,17 +22,23 @@ void force_close_stale_data_board() {
   }
 }
 
-// Creates the data board with exactly `size` bytes and lets `fill` write it. 0 or -1.
+// Creates the data board with exactly `size` bytes, lets `fill` lay out its content and
+// writes that through the descriptor. 0 or -1.
 template <class Fill>
 int create_data_board(size_t size, Fill fill) {
   auto& s = session();
   if (size == 0 || s.data_name.empty()) return -1;
+  std::vector<std::byte> content;
+  try {
+    content.resize(size);
+  } catch (...) {
+    return -1;
+  }
+  if (!fill(content.data(), content.size())) return -1;
   force_close_stale_data_board();
   s.data_board = SharedMemory::create(s.data_name, size);
   if (!s.data_board) return -1;
-  ztr::ipc::SharedMemoryView view = s.data_board.map(true);
-  if (!view || view.size() < size || !fill(view.data(), view.size())) {
-    view.unmap();
+  if (s.data_board.write(0, content.data(), content.size()) != 0) {
     s.data_board.close();
     return -1;
   }
@@ -147,6 +155,12 @@ int ZTRipc_RemoveObjectGroup(int32_t id) {
 }
 
 int ZTRipc_SetVoxelSize(float value) {
+  // The host refuses such a value by never accepting it, which would hold the client for
+  // the whole wait.
+  if (!std::isfinite(value) || value <= 0.0f) {
+    say("ZTRipc_SetVoxelSize: voxel size is not a positive number\n");
+    return -1;
+  }
   set_parameter_word(0, &value);
   if (ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_SET_VOXEL_SIZE, true) != 0) {
     say("Missed <ZTRipc_MESSAGE_TYPE_REQUEST_ACCEPTED>\n");

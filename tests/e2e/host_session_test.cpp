@@ -1,6 +1,9 @@
 // ztrhost serving real plug-in processes: whole volumes, channels, object groups, settings,
 // and the faults (another client, lying data boards, a dying plug-in, bad input, signals).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +13,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sstream>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "analyzer/io/nifti_volume.h"
@@ -311,6 +317,153 @@ TEST_F(HostSession, StandardInputCommandsChangeWhatTheHostPublishes) {
   VolumePtr saved(LoadRawVolumeFile(path("saved/volume.raw").c_str(), nullptr, nullptr, nullptr));
   EXPECT_TRUE(ztr::e2e::same_volume(saved.get(), replacement.get()));
   EXPECT_TRUE(contains(read_text(dir_ / "saved" / "summary.json"), "\"cursor\": [1, 2, 3]"));
+}
+
+// ---- faults: hostile peers, a second host, squatted names, a host that goes away ---------
+
+// Identity of a board name as the system shows it; (0, 0) when there is none.
+std::pair<dev_t, ino_t> board_inode(const std::string& name) {
+  struct stat st {};
+  if (::stat(("/dev/shm/" + name).c_str(), &st) != 0) return {0, 0};
+  return {st.st_dev, st.st_ino};
+}
+
+// Processor time a running child has used so far, from /proc.
+std::chrono::milliseconds cpu_time_of(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  const size_t end = text.rfind(')');
+  if (end == std::string::npos) return std::chrono::milliseconds(-1);
+  std::istringstream fields(text.substr(end + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return std::chrono::milliseconds((utime + stime) * 1000 / ::sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(HostSession, DataBoardShrunkWhileTheHostReadsItIsRefusedAndTheHostLives) {
+  ChildProcess host(host_args({}, "shrink"), path("host"));
+  ASSERT_EQ(host.exit_code(kDeadline), 0) << host.err();
+  EXPECT_TRUE(boards_left().empty());
+  const std::string s = summary();
+  EXPECT_TRUE(contains(s, "\"plugin_exit\": \"exit 0\"")) << s;
+  EXPECT_TRUE(contains(s, "\"251\": 12")) << s;  // the host answered after every attempt
+  EXPECT_TRUE(ztr::e2e::same_volume(output_volume().get(),
+                                    ztr::e2e::make_volume({64, 64, 16, 2}, {ZTR_TYPE_INT16, ZTR_TYPE_FLOAT32},
+                                                          {0, 0}, 9)
+                                        .get()));
+}
+
+TEST_F(HostSession, SecondHostForTheSameNumberIsRefusedAndTheFirstKeepsServing) {
+  ChildProcess first(host_args({"--stay"}, ""), path("first"), /*pipe_stdin=*/true);
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (server_status() != 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(server_status(), 0) << first.err();
+  const std::string request_board = ZTRipc_ComposeBoardName("ZTR_IPC_RB", client_);
+  const auto before = board_inode(request_board);
+
+  std::vector<std::string> second_args = host_args({"--stay"}, "");
+  second_args[5] = path("second_out");
+  ChildProcess second(second_args, path("second"));
+  EXPECT_EQ(second.exit_code(kDeadline), 2);
+  EXPECT_EQ(second.err(), "ztrhost: client number " + std::to_string(client_) +
+                              " is already served by another host\n");
+  EXPECT_EQ(board_inode(request_board), before);
+  EXPECT_EQ(server_status(), 0);
+  EXPECT_FALSE(fs::exists(path("second_out/summary.json")));
+
+  // A plug-in started now talks to the first host.
+  ChildProcess plugin({ZTR_TEST_CLIENT_PROGRAM, std::to_string(client_), "silent"}, path("plugin"));
+  EXPECT_EQ(plugin.exit_code(kDeadline), 0) << plugin.err();
+
+  first.write_stdin("quit\n");
+  ASSERT_EQ(first.exit_code(kDeadline), 0) << first.err();
+  EXPECT_TRUE(boards_left().empty());
+  EXPECT_TRUE(contains(summary(), "\"251\": 1")) << summary();
+}
+
+TEST_F(HostSession, LockDiesWithAKilledHostAndTheNextHostReplacesItsBoards) {
+  ChildProcess first(host_args({"--stay"}, ""), path("first"), /*pipe_stdin=*/true);
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (server_status() != 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(server_status(), 0) << first.err();
+  first.signal(SIGKILL);
+  int status = 0;
+  ASSERT_TRUE(first.wait(kDeadline, &status));
+  EXPECT_EQ(boards_left().size(), 3u);  // a killed host leaves its boards
+
+  ChildProcess next(host_args({}, "silent"), path("next"));
+  EXPECT_EQ(next.exit_code(kDeadline), 0) << next.err();
+  EXPECT_TRUE(boards_left().empty());
+}
+
+TEST_F(HostSession, HostLeavesABoardThatWasReplacedUnderItsName) {
+  ChildProcess host(host_args({"--stay"}, ""), path("host"), /*pipe_stdin=*/true);
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (server_status() != 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(server_status(), 0) << host.err();
+  const std::string name = ZTRipc_ComposeBoardName("ZTR_IPC_MB", client_);
+  ASSERT_EQ(ztr::ipc::SharedMemory::unlink(name), 0);
+  ztr::ipc::SharedMemory replacement = ztr::ipc::SharedMemory::create(name, 512);
+  ASSERT_TRUE(replacement);
+  host.write_stdin("quit\n");
+  ASSERT_EQ(host.exit_code(kDeadline), 0) << host.err();
+  EXPECT_TRUE(replacement.still_named());
+  EXPECT_EQ(boards_left(), std::vector<std::string>{name});
+}
+
+TEST_F(HostSession, BoardNameHeldByAnotherUserIsRefusedAndLeftAlone) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a board of another user";
+  const std::string name = ZTRipc_ComposeBoardName("ZTR_IPC_MB", client_);
+  const int fd = shm_open(("/" + name).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::fchown(fd, 65534, 65534), 0);
+  ::close(fd);
+  const auto squatter = board_inode(name);
+
+  ChildProcess host(host_args({}, "silent"), path("host"));
+  EXPECT_EQ(host.exit_code(kDeadline), 2);
+  EXPECT_EQ(host.err(), "ztrhost: cannot create the boards of client " + std::to_string(client_) +
+                            ": board " + name + " belongs to user 65534\n");
+  EXPECT_EQ(board_inode(name), squatter);
+  EXPECT_EQ(boards_left(), std::vector<std::string>{name});  // TearDown removes it
+}
+
+TEST_F(HostSession, WaitingPluginEndsWhenTheHostQuitsOrIsKilledAndUsesLittleProcessorTime) {
+  for (const bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "host killed" : "host quits");
+    ChildProcess host(host_args({"--stay"}, ""), path(killed ? "killed" : "quits"), /*pipe_stdin=*/true);
+    const auto end = std::chrono::steady_clock::now() + kDeadline;
+    while (server_status() != 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(server_status(), 0) << host.err();
+    ChildProcess plugin({ZTR_TEST_CLIENT_PROGRAM, std::to_string(client_), "wait-gone"},
+                        path(killed ? "plugin_killed" : "plugin_quits"));
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(plugin.running()) << plugin.err();
+    // Waiting backs off to short sleeps: most of the time is spent off the processor.
+    EXPECT_LT(cpu_time_of(plugin.pid()), 500ms);
+    if (killed) {
+      host.signal(SIGKILL);  // its boards stay behind; its lock does not
+      int status = 0;
+      ASSERT_TRUE(host.wait(kDeadline, &status));
+    } else {
+      host.write_stdin("quit\n");
+      ASSERT_EQ(host.exit_code(kDeadline), 0) << host.err();
+    }
+    const auto gone = std::chrono::steady_clock::now();
+    EXPECT_EQ(plugin.exit_code(kDeadline), 0) << plugin.err();
+    EXPECT_LT(std::chrono::steady_clock::now() - gone, 5s);
+    EXPECT_EQ(plugin.err(), "<Warning> Server gone: the host ended or its boards were removed or replaced\n");
+  }
+}
+
+TEST_F(HostSession, WaitForAMessageThatNeverComesEndsAtTheTimeLimit) {
+  ChildProcess host(host_args({}, "silent"), path("host"));
+  EXPECT_EQ(host.exit_code(kDeadline), 0) << host.err();
+  EXPECT_TRUE(boards_left().empty());
 }
 
 }  // namespace

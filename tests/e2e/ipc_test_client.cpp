@@ -1,10 +1,14 @@
 // A plug-in for the end-to-end tests: "ipc_test_client N SCENARIO" talks to ztrhost through
 // the client library and exits 0 when every step behaved as expected, else 1 after one line
 // on standard error naming the step.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +26,11 @@
 namespace {
 
 using ztr::e2e::make_volume;
+
+// A wait the host never answers: long enough (about 0.3 s: a round that sleeps counts a
+// round per microsecond) for the host to read and refuse what it was sent, short enough to
+// keep the test quick.
+constexpr int32_t kRefusalPollLimit = 300000;
 using ztr::e2e::same_volume;
 
 struct GroupDeleter {
@@ -85,7 +94,7 @@ int scenario_channels() {
   // A channel of another size does not fit the host's volume: the host refuses it.
   // The refusal shows as an acceptance that never comes; the connection and the lock before
   // it must still succeed within the shorter limit.
-  ZTRipc_SetPollLimit(20000);
+  ZTRipc_SetPollLimit(kRefusalPollLimit);
   VolumePtr other = make_volume({3, 3, 3, 1}, {ZTR_TYPE_UINT16}, {0}, 1);
   check(ZTRipc_AppendSingleChannel(other.get(), 0) == -1, "mismatched channel refused");
   ZTRipc_BROADCASTER* info = ZTRipc_NewBroadcaster();
@@ -196,7 +205,7 @@ int scenario_intruder() {
 // Data boards that lie about their contents.
 int scenario_bad_boards() {
   {
-    ZTRipc_SetPollLimit(5000);  // the refusal shows as an acceptance that never comes
+    ZTRipc_SetPollLimit(kRefusalPollLimit);  // the refusal shows as an acceptance that never comes
     // Declares 50 channels of 2x2x1 bytes but holds one.
     const int32_t words[6] = {2, 2, 1, 50, 0, 0};
     ztr::ipc::SharedMemory db = ztr::ipc::SharedMemory::create(ZTRipc_GetDataBoardName(), 28);
@@ -218,7 +227,7 @@ int scenario_bad_boards() {
     check(db && db.write(0, words, sizeof words) == 0, "write the lying group board");
     ZTRipc_SetParameters(block);
     check(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_DOWNLOAD_OBJECT_GROUP, false) == 0, "send 512");
-    ZTRipc_SetPollLimit(5000);
+    ZTRipc_SetPollLimit(kRefusalPollLimit);
     check(ZTRipc_WaitForMessage(ZTRipc_MESSAGE_TYPE_DATA_DOWNLOAD_COMPLETED) == -1,
           "lying group refused");
   }
@@ -233,6 +242,70 @@ int scenario_die() {
   check(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_LOCK_VOLUMEDATA, true) == 0, "lock");
   ::kill(::getpid(), SIGKILL);
   return 1;
+}
+
+// Returns volumes on a data board it keeps shrinking and growing again while the host reads
+// it. The host must refuse or take each one, and stay alive to take a last, quiet one.
+int scenario_shrink() {
+  VolumePtr volume = make_volume({64, 64, 16, 2}, {ZTR_TYPE_INT16, ZTR_TYPE_FLOAT32}, {0, 0}, 9);
+  const off_t size = off_t(ZTR_GetSerializedRawVolumeDataSize(volume.get()));
+  ZTRipc_SetWaitTimeLimit(300);  // a refused board shows as an acceptance that never comes
+  for (int attempt = 0; attempt < 12; ++attempt) {
+    check(ZTRipc_UploadRawVolumeData(volume.get()) == 0, "upload " + std::to_string(attempt));
+    const int fd = shm_open(("/" + std::string(ZTRipc_GetDataBoardName())).c_str(), O_RDWR, 0);
+    check(fd >= 0, "open the own data board");
+    std::atomic<bool> stop{false};
+    std::thread shrinker([&] {
+      for (int round = 0; !stop.load(std::memory_order_relaxed); ++round) {
+        if (ftruncate(fd, round % 2 == 0 ? size / 3 : 20) != 0) break;
+        if (ftruncate(fd, size) != 0) break;
+      }
+    });
+    // A stale acceptance on the message board would answer for the host: each request here
+    // starts from a cleared board.
+    ZTRipc_ClearMessageBoard();
+    if (ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_DOWNLOAD_ALL_CHANNELS, true) == 0) {
+      ZTRipc_WaitForMessage(ZTRipc_MESSAGE_TYPE_DATA_DOWNLOAD_COMPLETED);
+    }
+    stop = true;
+    shrinker.join();
+    ::close(fd);
+    ZTRipc_CloseDataBoard();
+    // Another request in between, so that the host takes the next upload as a new one.
+    ZTRipc_ClearMessageBoard();
+    check(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_OBJECT_TRANSFER_DONE, true) == 0,
+          "host answers after attempt " + std::to_string(attempt));
+  }
+  ZTRipc_SetWaitTimeLimit(ZTRipc_DEFAULT_WAIT_TIME_LIMIT_MS);
+  ZTRipc_ClearMessageBoard();
+  check(ZTRipc_SendRawVolumeData(volume.get()) == 0, "a board left alone is taken");
+  return 0;
+}
+
+// Waits for a message nobody sends, with neither a time nor a useful round limit: only the
+// host's boards going away can end the wait.
+int scenario_wait_gone() {
+  ZTRipc_SetWaitTimeLimit(0);
+  ZTRipc_SetPollLimit(INT_MAX);
+  check(ZTRipc_WaitForMessage(ZTRipc_MESSAGE_TYPE_DATA_OBJECT_GROUP_CREATED) == -1, "wait ends");
+  check(ZTRipc_HostGone(), "the host is seen gone");
+  check(ZTRipc_SendConnectionRequest() == -1, "no connection to a gone host");
+  return 0;
+}
+
+// A live host that never sends the awaited message: the time limit ends the wait, however
+// many rounds the poll limit would still allow.
+int scenario_silent() {
+  ZTRipc_SetWaitTimeLimit(300);
+  ZTRipc_SetPollLimit(INT_MAX);
+  const auto start = std::chrono::steady_clock::now();
+  check(ZTRipc_WaitForMessage(ZTRipc_MESSAGE_TYPE_DATA_OBJECT_GROUP_CREATED) == -1, "wait ends");
+  const auto took = std::chrono::steady_clock::now() - start;
+  check(took >= std::chrono::milliseconds(300) && took < std::chrono::seconds(3),
+        "wait ends at its time limit");
+  check(!ZTRipc_HostGone(), "the host is still there");
+  check(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_OBJECT_TRANSFER_DONE, true) == 0, "host still answers");
+  return 0;
 }
 
 }  // namespace
@@ -254,6 +327,9 @@ int main(int argc, char** argv) {
   else if (scenario == "intruder") result = scenario_intruder();
   else if (scenario == "bad-boards") result = scenario_bad_boards();
   else if (scenario == "die") result = scenario_die();
+  else if (scenario == "shrink") result = scenario_shrink();
+  else if (scenario == "wait-gone") result = scenario_wait_gone();
+  else if (scenario == "silent") result = scenario_silent();
   else std::fprintf(stderr, "ipc_test_client: unknown scenario %s\n", scenario.c_str());
   ZTRipc_CloseClient();
   return result;

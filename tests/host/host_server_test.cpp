@@ -2,7 +2,9 @@
 // effect once however often they are written, refusals post nothing, second messages wait.
 #include "host/host_server.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -109,6 +111,20 @@ TEST_F(HostServerTest, BoardsExistWhileServingAndAreGoneAfterwards) {
   for (const char* base : {"ZTR_IPC_BB", "ZTR_IPC_MB", "ZTR_IPC_RB", "ZTR_IPC_DB"}) {
     EXPECT_FALSE(SharedMemory::exists(ZTRipc_ComposeBoardName(base, number_))) << base;
   }
+}
+
+TEST_F(HostServerTest, BoardsShrunkByAClientCarryNoRequestAndNeverFault) {
+  for (const char* base : {"ZTR_IPC_BB", "ZTR_IPC_MB", "ZTR_IPC_RB"}) {
+    const int fd = shm_open(("/" + ZTRipc_ComposeBoardName(base, number_)).c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 0), 0);
+    ::close(fd);
+  }
+  for (int round = 0; round < 10; ++round) EXPECT_FALSE(server_->poll());
+  server_->publish();
+  // The host does not grow them back behind the client's back.
+  EXPECT_EQ(SharedMemory::open(ZTRipc_ComposeBoardName("ZTR_IPC_BB", number_)).size(), 0);
+  EXPECT_EQ(client_->status(), ZTRipc_NO_VALUE);
 }
 
 TEST_F(HostServerTest, ARequestWrittenManyTimesTakesEffectOnce) {
@@ -281,6 +297,49 @@ TEST_F(HostServerTest, InvalidVoxelSizesAreRefused) {
   EXPECT_TRUE(server_->state().voxel_size_requests.empty());
   EXPECT_EQ(server_->state().voxel_size, 1.0f);
   EXPECT_EQ(server_->state().refusals.size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+using ztr::host::HostLock;
+
+TEST(HostLockTest, OneHolderPerNumberUntilItLetsGoAndThenTheObjectIsGone) {
+  const int32_t number = unique_client();
+  const std::string path = "/dev/shm/" + HostLock::name(number);
+  std::string error;
+  HostLock first = HostLock::acquire(number, &error);
+  ASSERT_TRUE(first.held()) << error;
+  EXPECT_EQ(::access(path.c_str(), F_OK), 0);
+
+  HostLock second = HostLock::acquire(number, &error);
+  EXPECT_FALSE(second.held());
+  EXPECT_EQ(error, "client number " + std::to_string(number) + " is already served by another host");
+
+  HostLock other = HostLock::acquire(number + 1, &error);  // another number is another lock
+  EXPECT_TRUE(other.held()) << error;
+
+  first.release();
+  EXPECT_NE(::access(path.c_str(), F_OK), 0);
+  HostLock third = HostLock::acquire(number, &error);
+  EXPECT_TRUE(third.held()) << error;
+}
+
+TEST(HostLockTest, LockObjectOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make an object of another user";
+  const int32_t number = unique_client();
+  const std::string path = "/dev/shm/" + HostLock::name(number);
+  const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::fchown(fd, 65534, 65534), 0);
+  ::close(fd);
+  std::string error;
+  HostLock lock = HostLock::acquire(number, &error);
+  EXPECT_FALSE(lock.held());
+  EXPECT_EQ(error, "the host lock " + HostLock::name(number) + " belongs to another user");
+  EXPECT_EQ(::access(path.c_str(), F_OK), 0);  // not removed
+  ::unlink(path.c_str());
 }
 
 }  // namespace

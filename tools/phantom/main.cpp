@@ -22,7 +22,7 @@ constexpr char kUsage[] =
     "Writes DIR/dwi.raw (signed 16-bit, b=0 channels first), DIR/dwi.mpg, DIR/dwi.bval,\n"
     "DIR/dwi.bvec, DIR/truth_fa.raw, DIR/truth_adc.raw (mm^2/s) and DIR/truth_label.raw\n"
     "(0 background, 1 tissue, 2 cavity, 3 curved bundle, 4 straight bundle, 5 crossing);\n"
-    "with --nifti also dwi.nii, truth_fa.nii and truth_adc.nii.\n"
+    "with --nifti also dwi.nii, truth_fa.nii, truth_adc.nii and truth_label.nii.\n"
     "Defaults: --size 64 64 24 --directions 30 --b0 1 --b 1000 --signal 2000 --noise 0 --seed 1";
 
 bool number(const char* text, double* value) {
@@ -142,7 +142,8 @@ int main(int argc, char** argv) {
     std::string reason;
     ok = SaveNiftiVolume(phantom.dwi.get(), (dir / "dwi.nii").string().c_str(), voxel, &reason) == 0 &&
          SaveNiftiChannel(phantom.truth.get(), 0, (dir / "truth_fa.nii").string().c_str(), voxel, &reason) == 0 &&
-         SaveNiftiChannel(phantom.truth.get(), 1, (dir / "truth_adc.nii").string().c_str(), voxel, &reason) == 0;
+         SaveNiftiChannel(phantom.truth.get(), 1, (dir / "truth_adc.nii").string().c_str(), voxel, &reason) == 0 &&
+         SaveNiftiChannel(phantom.truth.get(), 2, (dir / "truth_label.nii").string().c_str(), voxel, &reason) == 0;
     if (!ok) return fail("cannot write NIfTI images: " + reason);
   }
   if (!ok) return fail("cannot write the phantom files in " + out);

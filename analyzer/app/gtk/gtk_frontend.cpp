@@ -22,8 +22,33 @@ gboolean on_main_window_delete(GtkWidget*, GdkEvent*, gpointer self) {
   return TRUE;  // the window goes away at shutdown
 }
 
+// The palette commands have plain-letter accelerators (F, L, N, B, G); text typed into the
+// memo or an entry goes to that widget first, so the letters are not taken as commands.
+gboolean on_main_window_key(GtkWidget* window, GdkEventKey* event, gpointer) {
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window));
+  const bool plain = (event->state & (GDK_CONTROL_MASK | GDK_MOD1_MASK)) == 0;
+  if (plain && focus && (GTK_IS_EDITABLE(focus) || GTK_IS_TEXT_VIEW(focus))) {
+    return gtk_window_propagate_key_event(GTK_WINDOW(window), event);
+  }
+  return FALSE;
+}
+
 void on_memo_changed(GtkTextBuffer*, gpointer self) {
   static_cast<GtkFrontend*>(self)->memo_changed();
+}
+
+void on_page_switched(GtkNotebook*, GtkWidget*, guint page, gpointer self) {
+  static_cast<GtkFrontend*>(self)->report_exposed_view(static_cast<int>(page));
+}
+
+void on_roi_panel_shown(GObject*, GParamSpec*, gpointer self) {
+  static_cast<GtkFrontend*>(self)->report_exposed_view();
+}
+
+void on_roi_panel_chosen(GtkComboBox* box, gpointer stack) {
+  if (const gchar* id = gtk_combo_box_get_active_id(box)) {
+    gtk_stack_set_visible_child_name(GTK_STACK(stack), id);
+  }
 }
 
 gboolean on_timer(gpointer self) {
@@ -185,6 +210,12 @@ void GtkFrontend::set_message_line(const std::string& text) {
   if (message_label_) gtk_label_set_text(GTK_LABEL(message_label_), text.c_str());
 }
 
+void GtkFrontend::repaint_now() {
+  // Lets the window draw what the running command has set so far. Another command chosen
+  // meanwhile is refused (run_command), so nothing runs inside this one.
+  for (int i = 0; i < 1000 && gtk_events_pending(); ++i) gtk_main_iteration_do(FALSE);
+}
+
 void GtkFrontend::set_memo_text(const std::string& text) {
   if (!memo_) return;
   setting_memo_ = true;
@@ -245,9 +276,53 @@ GtkWidget* GtkFrontend::build_roi_page() {
   GtkWidget* list = scrolled(new_object_list());
   gtk_widget_set_size_request(list, -1, 120);
   gtk_box_pack_start(GTK_BOX(page), list, FALSE, FALSE, 0);
-  GtkWidget* panels = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-  gtk_box_pack_start(GTK_BOX(page), panels, TRUE, TRUE, 0);
+  // One panel per ROI kind, each with its slice view. Until ROIs select the panel, the
+  // switcher does.
+  roi_stack_ = gtk_stack_new();
+  static constexpr struct {
+    RoiPanel panel;
+    const char* name;
+    const char* title;
+  } kPanels[] = {{RoiPanel::Spherical, "spherical", "Spherical"},
+                 {RoiPanel::Freehand, "freehand", "Freehand"},
+                 {RoiPanel::Voxelgroup, "voxelgroup", "Voxelgroup"}};
+  roi_views_.resize(ZTR_ROI_PANEL_COUNT);
+  for (const auto& p : kPanels) {
+    auto widget = std::make_unique<SliceViewWidget>(state_->views.roi_view(p.panel));
+    gtk_stack_add_titled(GTK_STACK(roi_stack_), widget->root(), p.name, p.title);
+    roi_views_[static_cast<int>(p.panel)] = std::move(widget);
+  }
+  // A combo box rather than a stack switcher: three side-by-side buttons would widen the
+  // window past its 320 pixels.
+  GtkWidget* switcher = gtk_combo_box_text_new();
+  for (const auto& p : kPanels) {
+    gtk_combo_box_text_append(GTK_COMBO_BOX_TEXT(switcher), p.name, p.title);
+  }
+  gtk_combo_box_set_active_id(GTK_COMBO_BOX(switcher), "spherical");
+  g_signal_connect(switcher, "changed", G_CALLBACK(on_roi_panel_chosen), roi_stack_);
+  gtk_widget_set_halign(switcher, GTK_ALIGN_CENTER);
+  gtk_box_pack_start(GTK_BOX(page), switcher, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(page), roi_stack_, TRUE, TRUE, 0);
+  g_signal_connect(roi_stack_, "notify::visible-child", G_CALLBACK(on_roi_panel_shown), this);
   return page;
+}
+
+SliceViewWidget* GtkFrontend::roi_view_widget(RoiPanel panel) const {
+  const size_t i = static_cast<size_t>(panel);
+  return i < roi_views_.size() ? roi_views_[i].get() : nullptr;
+}
+
+void GtkFrontend::report_exposed_view(int page) {
+  if (!state_) return;
+  if (page < 0) page = current_page();
+  SliceViewFrame* exposed = nullptr;
+  if (page == 1 && roi_stack_) {
+    GtkWidget* shown = gtk_stack_get_visible_child(GTK_STACK(roi_stack_));
+    for (const auto& widget : roi_views_) {
+      if (widget && widget->root() == shown) exposed = &widget->frame();
+    }
+  }
+  state_->views.exposed = exposed;
 }
 
 GtkWidget* GtkFrontend::build_utility_page() {
@@ -277,6 +352,7 @@ void GtkFrontend::build_main_window(AppState& state) {
   gtk_window_set_title(GTK_WINDOW(window_), "heLiXIA");
   gtk_window_set_default_size(GTK_WINDOW(window_), 320, 712);
   g_signal_connect(window_, "delete-event", G_CALLBACK(on_main_window_delete), this);
+  g_signal_connect(window_, "key-press-event", G_CALLBACK(on_main_window_key), this);
 
   main_accels_ = gtk_accel_group_new();
   study_accels_ = gtk_accel_group_new();
@@ -304,6 +380,7 @@ void GtkFrontend::build_main_window(AppState& state) {
   gtk_notebook_append_page(GTK_NOTEBOOK(notebook_), build_monitor_page(),
                            gtk_label_new(" Monitor "));
   gtk_box_pack_start(GTK_BOX(vbox), notebook_, TRUE, TRUE, 0);
+  g_signal_connect(notebook_, "switch-page", G_CALLBACK(on_page_switched), this);
 
   GtkWidget* message_frame = gtk_frame_new(nullptr);
   gtk_frame_set_shadow_type(GTK_FRAME(message_frame), GTK_SHADOW_IN);
@@ -314,6 +391,8 @@ void GtkFrontend::build_main_window(AppState& state) {
   gtk_box_pack_start(GTK_BOX(vbox), message_frame, FALSE, FALSE, 0);
 
   gtk_widget_show_all(window_);
+  gtk_stack_set_visible_child_name(GTK_STACK(roi_stack_), "spherical");
+  report_exposed_view();
 }
 
 void GtkFrontend::start_timer(int first_period_ms) {
@@ -337,11 +416,16 @@ void GtkFrontend::destroy_main_window() {
     g_source_remove(timer_source_);
     timer_source_ = 0;
   }
+  if (state_) state_->views.exposed = nullptr;
+  if (roi_stack_) g_signal_handlers_disconnect_by_data(roi_stack_, this);
+  if (notebook_) g_signal_handlers_disconnect_by_data(notebook_, this);
+  roi_views_.clear();
   if (window_) {
     gtk_widget_destroy(window_);
     window_ = nullptr;
     notebook_ = nullptr;
     message_label_ = nullptr;
+    roi_stack_ = nullptr;
     memo_ = nullptr;
     monitor_ = nullptr;
   }
@@ -353,7 +437,8 @@ void GtkFrontend::destroy_main_window() {
 }
 
 void GtkFrontend::run_command(MenuCommand command) {
-  if (!state_ || !command) return;
+  if (!state_ || !command || command_running_) return;
+  command_running_ = true;
   try {
     command(*state_, *this);
   } catch (const std::exception& e) {
@@ -361,6 +446,7 @@ void GtkFrontend::run_command(MenuCommand command) {
   } catch (...) {
     std::fprintf(stderr, "Err: command failed\n");
   }
+  command_running_ = false;
 }
 
 void GtkFrontend::memo_changed() {
@@ -394,6 +480,9 @@ int run_helixia_gtk(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     GtkFrontend frontend;
     SessionHooks hooks;
+    hooks.reset_views = reset_views;
+    hooks.follow_host_cursor = follow_host_cursor;
+    hooks.release_views = release_views;
     install_rtnn_hooks(&hooks);
     return run_helixia(argc, argv, frontend, hooks);
   } catch (...) {

@@ -4,11 +4,13 @@
 
 #include <gtk/gtk.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "analyzer/app/frontend.h"
 #include "analyzer/app/gtk/menu_bar.h"
+#include "analyzer/app/gtk/slice_view_widget.h"
 
 class GtkFrontend : public Frontend {
  public:
@@ -28,6 +30,7 @@ class GtkFrontend : public Frontend {
   void beep() override;
   int select_rtnn_maps(const RtnnPreview& preview, std::vector<int>& flags) override;
   void set_message_line(const std::string& text) override;
+  void repaint_now() override;
   void set_memo_text(const std::string& text) override;
   void set_monitor_text(const std::string& text) override;
   int current_page() override;
@@ -46,6 +49,14 @@ class GtkFrontend : public Frontend {
   void run_command(MenuCommand command);
   void memo_changed();
   void timer_fired();
+  // Tells the model which view the current page and ROI panel show; `page` is the page
+  // being turned to, or -1 for the current one.
+  void report_exposed_view(int page = -1);
+
+  // The ROI editor's slice view widgets (voxelgroup, spherical, freehand) and the stack
+  // that shows one of them; empty before the window is built.
+  SliceViewWidget* roi_view_widget(RoiPanel panel) const;
+  GtkWidget* roi_panel_stack() const { return roi_stack_; }
 
  private:
   GtkWidget* build_study_page();
@@ -58,6 +69,8 @@ class GtkFrontend : public Frontend {
   GtkWidget* window_ = nullptr;
   GtkWidget* notebook_ = nullptr;
   GtkWidget* message_label_ = nullptr;
+  GtkWidget* roi_stack_ = nullptr;
+  std::vector<std::unique_ptr<SliceViewWidget>> roi_views_;
   GtkTextBuffer* memo_ = nullptr;
   GtkTextBuffer* monitor_ = nullptr;
   GtkAccelGroup* main_accels_ = nullptr;
@@ -70,6 +83,7 @@ class GtkFrontend : public Frontend {
   bool setting_memo_ = false;
   bool in_main_loop_ = false;
   bool quit_requested_ = false;
+  bool command_running_ = false;
 };
 
 // The program: toolkit initialisation, then start-up, main loop and shutdown with the GTK

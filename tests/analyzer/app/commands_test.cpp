@@ -293,11 +293,26 @@ TEST_F(CommandTest, MpgExportAndImportRestoreTheSetting) {
   EXPECT_FLOAT_EQ(state.dti->mpg_vector[1][0], first_x);
 }
 
-TEST_F(CommandTest, MpgImportOfAMissingFileStillReportsTheImport) {
-  dialogs.files.push_back({ZTR_DIALOG_OK, folder.file("missing.mpg")});
-  import_mpg_text_file_command(state, dialogs);
-  EXPECT_EQ(dialogs.message_line(), "MPG vector data imported.");
-  EXPECT_TRUE(state.dti_ready());
+TEST_F(CommandTest, MpgFilesThatAreMissingOrRefusedAreNotReportedAsImported) {
+  ASSERT_TRUE(write_text_file(folder.file("bad.mpg"), "not an MPG file\n"));
+  for (const char* name : {"missing.mpg", "bad.mpg"}) {
+    dialogs.set_message_line("MPG vector data imported.");  // from an earlier import
+    dialogs.files.push_back({ZTR_DIALOG_OK, folder.file(name)});
+    StderrCapture quiet;
+    import_mpg_text_file_command(state, dialogs);
+    quiet.finish();
+    EXPECT_EQ(dialogs.message_line(), "MPG vector data NOT imported.") << name;
+    EXPECT_TRUE(state.dti_ready()) << name;
+    EXPECT_EQ(state.dti->dti_channels, 7) << name;
+  }
+}
+
+TEST_F(CommandTest, MpgExportThatCannotWriteIsNotReportedAsExported) {
+  dialogs.files.push_back({ZTR_DIALOG_OK, folder.file("no/such/folder/setting.mpg")});
+  StderrCapture quiet;
+  export_mpg_text_file_command(state, dialogs);
+  quiet.finish();
+  EXPECT_EQ(dialogs.message_line(), "MPG vector data NOT exported.");
 }
 
 TEST_F(CommandTest, DtiExportWritesTheMagicFollowedByTheSerializedData) {
@@ -395,6 +410,26 @@ TEST_F(CommandTest, ComputeMapsWithoutReadySettingAddsNoChannel) {
   EXPECT_EQ(state.volume->header->channels, 7);
   ASSERT_EQ(dialogs.count("notice"), 1);
   EXPECT_EQ(dialogs.of_kind("notice")[0].text, ZTR_MPG_NOT_READY_NOTICE);
+}
+
+TEST_F(CommandTest, ComputeMapsShowsEachStageOnTheMessageLineAndCountsFailedUploads) {
+  std::vector<std::string> lines_at_append;
+  int calls = 0;
+  const ChannelAppender append = [&](const RawVolumeData*, int32_t) {
+    lines_at_append.push_back(dialogs.message_line());
+    return ++calls == 2 ? -1 : 0;  // the host refuses the second map
+  };
+  StderrCapture quiet;
+  compute_standard_maps_command(state, dialogs, append);
+  quiet.finish();
+  ASSERT_EQ(state.volume->header->channels, 11);
+  EXPECT_EQ(dialogs.of_kind("message").front().text, " computing standard DTI parameter maps ...");
+  EXPECT_EQ(lines_at_append,
+            (std::vector<std::string>{" transferring map 1 of 4 to ZANTREVIUM ...",
+                                      " transferring map 2 of 4 to ZANTREVIUM ...",
+                                      " transferring map 3 of 4 to ZANTREVIUM ...",
+                                      " transferring map 4 of 4 to ZANTREVIUM ..."}));
+  EXPECT_EQ(dialogs.message_line(), " 3 of 4 maps uploaded.") << "a refusal is not reported as done";
 }
 
 // ---- Quit and About -----------------------------------------------------------------------

@@ -145,3 +145,36 @@ TEST_F(GtkFrontendTest, QuitBeforeTheMainLoopMakesItReturnAtOnce) {
 TEST_F(GtkFrontendTest, VisualOfTheVirtualDisplayIsTrueColor) {
   EXPECT_TRUE(frontend.visual_is_true_color());
 }
+
+TEST_F(GtkFrontendTest, PlainLettersTypedIntoTheMemoAreTextNotPaletteCommands) {
+  std::vector<GtkWidget*> views = widgets_of(GTK_TYPE_TEXT_VIEW, [](GtkWidget* w) {
+    return gtk_text_view_get_editable(GTK_TEXT_VIEW(w)) != FALSE;
+  });
+  ASSERT_EQ(views.size(), 1u);
+  frontend.set_current_page(2);
+  gtk_widget_grab_focus(views[0]);
+  // "N" is the accelerator of Channel/Next: a real key event with its hardware code.
+  GdkKeymapKey* keys = nullptr;
+  gint count = 0;
+  ASSERT_TRUE(gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(gdk_display_get_default()),
+                                                GDK_KEY_n, &keys, &count));
+  GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+  event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(main_window())));
+  event->key.keyval = GDK_KEY_n;
+  event->key.hardware_keycode = static_cast<guint16>(keys[0].keycode);
+  event->key.group = static_cast<guint8>(keys[0].group);
+  event->key.string = g_strdup("n");
+  event->key.length = 1;
+  event->key.time = GDK_CURRENT_TIME;
+  g_free(keys);
+  gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(
+                                  gdk_display_get_default())));
+  gtk_widget_event(main_window(), event);
+  gdk_event_free(event);
+  GtkTextBuffer* memo = gtk_text_view_get_buffer(GTK_TEXT_VIEW(views[0]));
+  GtkTextIter start, end;
+  gtk_text_buffer_get_bounds(memo, &start, &end);
+  gchar* text = gtk_text_buffer_get_text(memo, &start, &end, FALSE);
+  EXPECT_STREQ(text, "n");
+  g_free(text);
+}

@@ -2,7 +2,8 @@
 # heLiXIA in a real window (run under a virtual X display): the host serves a phantom and
 # starts the analyzer, the start-up notices are answered, "Compute standard DTI parameter
 # maps" is chosen from the Special menu with the keyboard, the host receives the four maps,
-# Quit ends the analyzer and no board is left. Screenshots go to the artifacts folder.
+# the ROI editor's view follows the host's cursor and Ctrl+U uploads its channel, a sphere
+# is drawn by dragging in the view, Quit ends the analyzer and no board is left. Screenshots go to the artifacts folder.
 # usage: helixia_gui_test.sh ZTRHOST HELIXIA ZTRPHANTOM ARTIFACTS_DIR
 set -u
 ztrhost=$1 helixia=$2 phantom=$3 artifacts=$4
@@ -158,6 +159,35 @@ for ((i = 0; i < 30; i++)); do
   sleep 0.2
 done
 grep -q 'Done\.$' "$work/host.log" || fail "no Done line"
+
+# ---- ROI editor: the views follow the host's cursor, Ctrl+U uploads the shown channel ----
+xdotool mousemove --window "$main" 240 43 click 1
+sleep 0.5
+echo "cursor 20 12 6" >&3
+sleep 1
+import -window "$main" "$artifacts/helixia-roi-editor.png" || fail "screenshot of the ROI editor"
+press "$main" ctrl+u
+uploaded=no
+for ((i = 0; i < 30; i++)); do
+  sleep 0.5
+  host_snapshot "$work/snap" || continue
+  if grep -q '"channels": 12' "$work/snap/summary.json"; then uploaded=yes; break; fi
+done
+[ "$uploaded" = yes ] || fail "Ctrl+U on the ROI editor did not upload the shown channel"
+
+# ---- a sphere drawn by dragging up in the view grows its circle -------------------------
+# The drawing area's centre sits at (160, 411) in the window with this theme.
+import -window "$main" "$work/before-sphere.png"
+xdotool mousemove --window "$main" 160 411 mousedown 1
+for dy in 5 10 15 20 25 30; do
+  xdotool mousemove --window "$main" 160 $((411 - dy))
+  sleep 0.05
+done
+xdotool mouseup 1
+sleep 0.5
+import -window "$main" "$artifacts/helixia-sphere.png" || fail "screenshot of the sphere"
+changed=$(compare -metric AE "$work/before-sphere.png" "$artifacts/helixia-sphere.png" null: 2>&1)
+[ "${changed%% *}" -gt 100 ] 2>/dev/null || fail "the drag did not change the view ($changed pixels)"
 
 # ---- Quit (confirmed) ends the analyzer ---------------------------------------------------
 press "$main" ctrl+q

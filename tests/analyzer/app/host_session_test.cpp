@@ -3,7 +3,11 @@
 // shutdown leaving no object or board behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <limits>
+#include <thread>
 #include <vector>
 
 #include "analyzer/app/commands.h"
@@ -381,4 +385,105 @@ TEST_F(HostSessionTest, DownloadOfTheSameMatrixKeepsTheMpgSetting) {
   EXPECT_FLOAT_EQ(state.dti->b_value[3], 800.0f);
   EXPECT_TRUE(state.dti_ready());
   EXPECT_EQ(dialogs.count("notice"), 0);
+}
+
+TEST_F(HostSessionTest, UploadCurrentChannelAppendsTheExposedViewsChannelToTheHost) {
+  state.hooks.reset_views = reset_views;
+  start_up();
+  SliceViewFrame& frame = state.views.roi_view(RoiPanel::Freehand);
+  state.views.exposed = &frame;
+  for (int k = 0; k < 3; ++k) channel_next_command(state, dialogs);
+  ASSERT_EQ(frame.view.channel, 3);
+  StderrCapture quiet;
+  upload_current_channel_command(state, dialogs);
+  quiet.finish();
+  EXPECT_EQ(dialogs.of_kind("message").front().text, " uploading channel 3 ...");
+  EXPECT_EQ(dialogs.message_line(), " channel 3 uploaded.");
+  EXPECT_EQ(dialogs.count("notice"), 0);
+
+  ASSERT_TRUE(host->quit());
+  VolumePtr held(LoadRawVolumeFile((output + "/volume.raw").c_str(), nullptr, nullptr));
+  ASSERT_TRUE(held);
+  ASSERT_EQ(held->header->channels, 8);
+  ASSERT_EQ(ZTR_GetChannelBytes(held.get(), 7), ZTR_GetChannelBytes(state.volume.get(), 3));
+  EXPECT_EQ(std::memcmp(held->data[7], state.volume->data[3], ZTR_GetChannelBytes(held.get(), 7)),
+            0);
+}
+
+TEST_F(HostSessionTest, TimerMovesTheFollowingViewsToTheHostCursor) {
+  state.hooks.reset_views = reset_views;
+  state.hooks.follow_host_cursor = follow_host_cursor;
+  start_up();
+  SliceViewFrame& held_still = state.views.roi_view(RoiPanel::Freehand);
+  held_still.follow = false;
+  const Vec3 still = held_still.view.centre;
+  host->send("cursor 3 4 2");
+  const Vec3 target{3, 4, 2};
+  bool moved = false;
+  for (int i = 0; i < 100 && !moved; ++i) {
+    timer_tick(state, dialogs);
+    moved = state.views.roi_view(RoiPanel::Spherical).view.centre == target;
+    if (!moved) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(moved) << "the host's cursor never reached the view";
+  EXPECT_EQ(state.views.roi_view(RoiPanel::Voxelgroup).view.centre, target);
+  EXPECT_EQ(held_still.view.centre, still);
+  // The picture's centre shows the voxel under the cursor (channel 0: tissue at (3, 4, 2)).
+  const SliceView& view = state.views.roi_view(RoiPanel::Spherical).view;
+  EXPECT_EQ(view.image[128 * ZTR_VIEW_SIZE + 128], 1000.0f);
+}
+
+namespace {
+
+size_t count_char(const std::string& text, char c) {
+  return static_cast<size_t>(std::count(text.begin(), text.end(), c));
+}
+
+}  // namespace
+
+TEST_F(HostSessionTest, DtiFileWithoutVoxelSizeIsImportedWithAWarningAndSendsNone) {
+  start_up();
+  state.dti->voxel_size = 0.0f;  // what a host download leaves
+  const std::string path = folder.file("no_voxel_size.dti");
+  dialogs.files.push_back({ZTR_DIALOG_OK, path});
+  export_dti_file_command(state, dialogs);
+  dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
+  dialogs.files.push_back({ZTR_DIALOG_OK, path});
+  const auto start = std::chrono::steady_clock::now();
+  StderrCapture console;
+  import_dti_file_command(state, dialogs);
+  const std::string text = console.finish();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_NE(text.find("Warning: voxel size 0.000000 mm is not a positive number; not sent.\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Warning: Voxel size is not specified in ZANTREVIUM.\n"), std::string::npos);
+  // No wait ran into its limit (the limit alone is 3 s), and the console got no flood.
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
+  EXPECT_LT(count_char(text, '\r'), 100u);
+  EXPECT_EQ(dialogs.message_line(), " initialized.");
+  ASSERT_TRUE(host->quit());
+  const std::string json = summary();
+  EXPECT_NE(json.find("\"voxel_size_requests\": []"), std::string::npos) << json;
+  EXPECT_EQ(json.find("voxel size"), std::string::npos) << json;  // no refusal either
+}
+
+TEST_F(HostSessionTest, RequestTheHostNeverAcceptsEndsWithinSecondsAndFewActivityMarks) {
+  start_up();
+  // A cursor of NaN is refused by the host: the acceptance never comes.
+  uint8_t block[ZTRipc_PARAMETER_BYTES] = {};
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::memcpy(block, &nan, 4);
+  ASSERT_EQ(ZTRipc_SetParameters(block), 0);
+  const auto start = std::chrono::steady_clock::now();
+  StderrCapture console;
+  EXPECT_EQ(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_SET_CURSOR, true), -1);
+  const std::string text = console.finish();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(ZTR_ANALYZER_WAIT_TIME_LIMIT_MS));
+  EXPECT_LT(took, std::chrono::milliseconds(ZTR_ANALYZER_WAIT_TIME_LIMIT_MS + 3000));
+  // The activity marks come a few times a second, not once per polling round.
+  EXPECT_EQ(text[0], ' ');
+  EXPECT_GE(count_char(text, '\r'), 2u);
+  EXPECT_LE(count_char(text, '\r'), 5u * ZTR_ANALYZER_WAIT_TIME_LIMIT_MS / 1000 + 5) << text.size();
 }

@@ -50,10 +50,27 @@ def parse_args(argv=None):
     p.add_argument("--no-description", action="store_true")
     p.add_argument("--no-position", default="",
                    help="comma-separated Instance Numbers whose files lack Image Position")
-    return p.parse_args(argv)
+    p.add_argument("--values", default="",
+                   help="a 4-D signed 16-bit NIfTI image whose channels and slices the series "
+                        "holds instead of the coded values (sets --channels, --slices, --cols, "
+                        "--rows)")
+    args = p.parse_args(argv)
+    args.image = None
+    if args.values:
+        import nibabel
+        args.image = np.asanyarray(nibabel.load(args.values).dataobj).astype(np.int16)
+        if args.image.ndim == 3:
+            args.image = args.image[..., np.newaxis]
+        args.cols, args.rows, args.slices, args.channels = args.image.shape
+        if args.fov is not None:
+            args.fov = args.cols * args.pixel_spacing
+    return args
 
 
 def pixel_values(args, channel, slice_index):
+    if args.image is not None:
+        # Rows run along y and columns along x, as the import reads them.
+        return np.ascontiguousarray(args.image[:, :, slice_index, channel].T)
     j, i = np.mgrid[0:args.rows, 0:args.cols]
     values = 1000 * channel + 100 * slice_index + 10 * j + i
     if args.bits == 8:

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "sdk/ipc/board_layout.h"
+#include "sdk/ipc/shared_memory.h"
 #include "tests/plugins/median/median_reference.h"
 
 extern char** environ;
@@ -204,19 +206,58 @@ TEST(MedianPluginServed, RadiusBelowOneSendsTheVolumeBackUnchanged) {
   const size_t first = s.run.err.find(invalid);
   ASSERT_NE(first, std::string::npos) << s.run.err;
   EXPECT_NE(s.run.err.find(invalid, first + invalid.size()), std::string::npos) << s.run.err;
+  // Nothing was filtered: the plug-in fails, and the host says so in its exit status and
+  // in its summary.
+  EXPECT_TRUE(WIFEXITED(s.run.status) && WEXITSTATUS(s.run.status) == 1) << s.run.err;
+  std::ifstream summary(dir.path / "out" / "summary.json");
+  const std::string json((std::istreambuf_iterator<char>(summary)), std::istreambuf_iterator<char>());
+  EXPECT_NE(json.find("\"plugin_exit\": \"exit 1\""), std::string::npos) << json;
 }
 
 #endif  // ZTR_HOST_PROGRAM
 
-TEST(MedianPluginAlone, WithoutAHostEndsQuietlyWithStatusZero) {
+TEST(MedianPluginAlone, WithoutAHostFailsWithOneLineAndStatusOne) {
   ScratchDir dir("alone");
+  const int client = client_number(3);
   const RunResult r =
-      run_program({ZTR_MEDIAN_PROGRAM, std::to_string(client_number(3)), "2.5"}, dir.path,
+      run_program({ZTR_MEDIAN_PROGRAM, std::to_string(client), "2.5"}, dir.path,
                   std::chrono::seconds(60));
   ASSERT_TRUE(r.finished);
   ASSERT_TRUE(WIFEXITED(r.status));
-  EXPECT_EQ(WEXITSTATUS(r.status), 0);
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(WEXITSTATUS(r.status), 1);
+  EXPECT_EQ(r.err, "Failed <ZTRipc_InitializeClient>: no host serves client " + std::to_string(client) +
+                       ". Exit now.\n");
+}
+
+TEST(MedianPluginAlone, BoardsThatDisappearMidWaitEndThePluginQuicklyWithStatusOne) {
+  ScratchDir dir("gone");
+  // Boards of a host that never answers and then goes away; a number far from the others.
+  const int32_t client = 2000000 + static_cast<int32_t>(getpid() % 100000);
+  using ztr::ipc::SharedMemory;
+  SharedMemory broadcaster = SharedMemory::create(ZTRipc_ComposeBoardName("ZTR_IPC_BB", client), 4096);
+  SharedMemory message = SharedMemory::create(ZTRipc_ComposeBoardName("ZTR_IPC_MB", client), 512);
+  SharedMemory request = SharedMemory::create(ZTRipc_ComposeBoardName("ZTR_IPC_RB", client), 512);
+  ASSERT_TRUE(broadcaster && message && request);
+  const int32_t none = ZTRipc_NO_VALUE;
+  ASSERT_EQ(message.write(0, &none, 4), 0);  // the broadcaster says: server free
+  std::thread host_leaves([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    broadcaster.close();
+    message.close();
+    request.close();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult r = run_program({ZTR_MEDIAN_PROGRAM, std::to_string(client)}, dir.path,
+                                  std::chrono::seconds(60));
+  const auto took = std::chrono::steady_clock::now() - start;
+  host_leaves.join();
+  ASSERT_TRUE(r.finished);
+  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1) << r.err;
+  EXPECT_EQ(r.err,
+            "<Warning> Server gone: the host ended or its boards were removed or replaced\n"
+            "Failed <ZTRipc_SendConnectionRequest>. Exit now.\n");
+  // Seen within a few checks of the names, long before any time limit of a wait.
+  EXPECT_LT(took, std::chrono::seconds(5));
 }
 
 }  // namespace

@@ -2,12 +2,15 @@
 // handshake and its poll limit, whole-volume and channel transfers, object groups.
 #include "sdk/ipc/ipc_client.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <bit>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -24,10 +27,12 @@ using ztr::ipc::testing::unique_client_number;
 namespace {
 
 // Enough rounds for the answering thread, few enough that a refused wait ends quickly.
+// A round is a board read of about a microsecond, and a wait that goes on sleeps, counting
+// a round per microsecond slept: these limits are roughly 0.2 s, 0.05 s and 0.1 s long.
 constexpr int32_t kAnsweredPollLimit = 200000;
-constexpr int32_t kShortPollLimit = 2000;
+constexpr int32_t kShortPollLimit = 50000;
 // Room for a few answered waits, still short for the one that is never answered.
-constexpr int32_t kModestPollLimit = 5000;
+constexpr int32_t kModestPollLimit = 100000;
 
 const char* const kClientId = "heLiXIA";
 
@@ -425,6 +430,42 @@ TEST_F(IpcVolumeExchange, DataBoardDeclaringMoreThanItHoldsIsRefused) {
   board = SharedMemory::create(data_board(), bytes.size());
   board.write(0, bytes.data(), bytes.size());
   EXPECT_EQ(ZTRipc_DownloadRawVolumeData(), nullptr);
+}
+
+TEST_F(IpcVolumeExchange, DataBoardShrunkByAnotherProcessDuringDownloadsIsRefusedNotFatal) {
+  connect_host();
+  const VolumeHeader header{64, 64, 16, 1};
+  const int32_t type = ZTR_TYPE_INT16, attribute = 0;
+  VolumePtr volume(ZTR_NewRawVolumeData(header, &type, &attribute));
+  ASSERT_EQ(ZTRipc_UploadRawVolumeData(volume.get()), 0);
+  const off_t size = off_t(ZTR_GetSerializedRawVolumeDataSize(volume.get()));
+  // A hostile peer process that keeps shrinking the board and growing it back.
+  const pid_t peer = fork();
+  ASSERT_GE(peer, 0);
+  if (peer == 0) {
+    const int fd = shm_open(("/" + data_board()).c_str(), O_RDWR, 0);
+    for (long round = 0; fd >= 0; ++round) {
+      if (ftruncate(fd, round % 2 == 0 ? 24 : size / 2) != 0 || ftruncate(fd, size) != 0) break;
+    }
+    _exit(0);
+  }
+  int refused = 0, whole = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (refused < 50 && std::chrono::steady_clock::now() < end) {
+    VolumePtr back(ZTRipc_DownloadRawVolumeData());
+    if (!back) {
+      ++refused;
+      continue;
+    }
+    ++whole;  // the peer may have zeroed the voxels, never the shape
+    EXPECT_EQ(std::memcmp(back->header, &header, sizeof header), 0);
+  }
+  kill(peer, SIGKILL);
+  int status = 0;
+  waitpid(peer, &status, 0);
+  // The peer did get in the way (a board it shrank was refused), and the reader lived.
+  EXPECT_GT(refused, 0) << whole << " whole";
+  ZTRipc_CloseDataBoard();
 }
 
 TEST_F(IpcVolumeExchange, MissingDataBoardGivesNoVolume) {

@@ -1,11 +1,15 @@
 // Named shared-memory handles: creation, sizes, bounded access and lifetime.
 #include "sdk/ipc/shared_memory.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 using ztr::ipc::SharedMemory;
 
@@ -100,4 +104,54 @@ TEST(SharedMemory, MovedHandleKeepsOwnership) {
   EXPECT_TRUE(moved.is_creator());
   moved.close();
   EXPECT_FALSE(SharedMemory::exists(name));
+}
+
+TEST(SharedMemory, StaleCreatorLeavesTheNameToTheBoardThatReplacedIt) {
+  const std::string name = unique_board("owner");
+  SharedMemory stale = SharedMemory::create(name, 100);
+  SharedMemory fresh = SharedMemory::create(name, 10);
+  EXPECT_FALSE(stale.still_named());
+  EXPECT_TRUE(fresh.still_named());
+  EXPECT_EQ(stale.close(), 0);  // not its name any more: nothing is unlinked
+  EXPECT_TRUE(SharedMemory::exists(name));
+  EXPECT_TRUE(fresh.still_named());
+  fresh.close();
+  EXPECT_FALSE(SharedMemory::exists(name));
+}
+
+TEST(SharedMemory, BoardShrunkByAPeerGivesRefusedAccessesInsteadOfAFault) {
+  const std::string name = unique_board("shrunk");
+  SharedMemory creator = SharedMemory::create(name, 8192);
+  SharedMemory peer = SharedMemory::open(name);
+  ASSERT_TRUE(peer.valid());
+  const int fd = shm_open(("/" + name).c_str(), O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, 100), 0);
+  std::vector<char> bytes(8192);
+  EXPECT_EQ(peer.read(0, bytes.data(), bytes.size()), -1);
+  EXPECT_EQ(peer.read(4096, bytes.data(), 4), -1);
+  EXPECT_EQ(peer.read(96, bytes.data(), 4), 0);
+  EXPECT_EQ(peer.write(4096, bytes.data(), 4), -1);
+  EXPECT_EQ(peer.size(), 100);  // a refused write does not grow the board
+  std::vector<std::byte> all;
+  EXPECT_TRUE(peer.read_all(&all, 1000));
+  EXPECT_EQ(all.size(), 100u);
+  EXPECT_FALSE(peer.read_all(&all, 99));  // larger than the reader's bound
+  EXPECT_TRUE(all.empty());
+  ::close(fd);
+}
+
+TEST(SharedMemory, NameHeldByAnotherUserIsRefusedAndNotRemoved) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make an object of another user";
+  const std::string name = unique_board("squat");
+  const int fd = shm_open(("/" + name).c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fchown(fd, 65534, 65534), 0);
+  ::close(fd);
+  std::string why;
+  SharedMemory board = SharedMemory::create(name, 64, &why);
+  EXPECT_FALSE(board.valid());
+  EXPECT_EQ(why, "board " + name + " belongs to user 65534");
+  EXPECT_TRUE(SharedMemory::exists(name));
+  SharedMemory::unlink(name);
 }
