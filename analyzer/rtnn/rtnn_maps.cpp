@@ -372,13 +372,12 @@ int compute_rtnn_region_statistics(RtnnTable* table, const DiffusionTensorImageD
   return 0;
 }
 
-std::string rtnn_statistics_summary(RtnnTable* table, const DiffusionTensorImageData* data,
-                                    const RawVolumeData* mask) {
+std::optional<std::string> rtnn_statistics_text(RtnnTable* table,
+                                                const DiffusionTensorImageData* data,
+                                                const RawVolumeData* mask) {
   std::string lines;
-  if (compute_rtnn_region_statistics(table, data, mask, &lines) != 0) {
-    return "\n(Extra parameters by RTNN is unavailable)\n";
-  }
-  return "Extra parameters by RTNN:\n" + lines;
+  if (compute_rtnn_region_statistics(table, data, mask, &lines) != 0) return std::nullopt;
+  return lines;
 }
 
 VolumePtr compute_rtnn_map_volume(const DiffusionTensorImageData* data, int16_t threshold,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -89,10 +90,12 @@ struct RtnnRegionStatistics {
 int compute_rtnn_region_statistics(RtnnTable* table, const DiffusionTensorImageData* data,
                                    const RawVolumeData* mask, std::string* text,
                                    RtnnRegionStatistics* statistics = nullptr);
-// The RTNN part of the voxel statistics summary: "Extra parameters by RTNN:\n" and the
-// statistics lines, or "\n(Extra parameters by RTNN is unavailable)\n".
-std::string rtnn_statistics_summary(RtnnTable* table, const DiffusionTensorImageData* data,
-                                    const RawVolumeData* mask);
+// The RTNN text of the voxel statistics summary (what it appends after its "Extra
+// parameters by RTNN:" heading): the statistics lines, or nullopt when no network is loaded
+// or the statistics cannot be computed, which the summary reports as unavailable.
+std::optional<std::string> rtnn_statistics_text(RtnnTable* table,
+                                                const DiffusionTensorImageData* data,
+                                                const RawVolumeData* mask);
 
 // One network over the whole volume: a new volume of the DWI size with one signed 16-bit
 // channel per output; voxels with So at or below the threshold are 0. Slices are split over

@@ -10,6 +10,7 @@
 #include "analyzer/dti/maps.h"
 #include "analyzer/dti/mpg_setting.h"
 #include "analyzer/rtnn/rtnn_maps.h"
+#include "analyzer/voxel/voxel_statistics.h"
 #include "tests/analyzer/app/stderr_capture.h"
 #include "tests/analyzer/dti/tensor_test_support.h"
 #include "tests/analyzer/rtnn/rtnn_fixtures.h"
@@ -215,20 +216,33 @@ TEST(RtnnRegionStatistics, ConstantOutputsHaveZeroDeviationAndEmptyMasksNoNumber
   EXPECT_EQ(text, "  mean0: no voxels\n");
 }
 
-TEST(RtnnRegionStatistics, SummaryNamesTheUnavailableCase) {
+// The text as the voxel statistics summary takes it: nullptr when unavailable.
+std::string summary_with(const std::optional<std::string>& rtnn) {
+  ROI_DTI_STATISTICS statistics;
+  return statistics_summary_text(statistics, -1.0, rtnn ? rtnn->c_str() : nullptr);
+}
+
+TEST(RtnnRegionStatistics, VoxelStatisticsSummaryAppendsTheLinesOrSaysUnavailable) {
   DwiData dwi(2, 1, 1, 6);
   fill(dwi, 0, 0, 0, 1000, 500);
   VolumePtr mask = mask_of(dwi, {{0, 0, 0}});
   RtnnTable none;
-  EXPECT_EQ(rtnn_statistics_summary(&none, dwi.get(), mask.get()), "\n(Extra parameters by RTNN is unavailable)\n");
+  EXPECT_FALSE(rtnn_statistics_text(&none, dwi.get(), mask.get()).has_value());
+  EXPECT_NE(summary_with(rtnn_statistics_text(&none, dwi.get(), mask.get()))
+                .find("\n(Extra parameters by RTNN is unavailable)\n"),
+            std::string::npos);
   RtnnTable table;
   table.entries.push_back(mean_network(dwi.get()));
-  EXPECT_EQ(rtnn_statistics_summary(&table, dwi.get(), mask.get()),
-            "Extra parameters by RTNN:\n  mean0: -0.69 - -0.69 (-0.69 / 0.00)\n");
+  EXPECT_EQ(rtnn_statistics_text(&table, dwi.get(), mask.get()).value_or(""),
+            "  mean0: -0.69 - -0.69 (-0.69 / 0.00)\n");
+  const std::string summary = summary_with(rtnn_statistics_text(&table, dwi.get(), mask.get()));
+  EXPECT_NE(summary.find("Extra parameters by RTNN:\n  mean0: -0.69 - -0.69 (-0.69 / 0.00)\n"),
+            std::string::npos)
+      << summary;
   // A mask of another size is refused, not read past.
   const int32_t dims[3] = {5, 5, 5};
   VolumePtr wrong(ZTR_NewSingleChannelRawVolumeData(dims, ZTR_TYPE_UINT8, 0));
-  EXPECT_EQ(rtnn_statistics_summary(&table, dwi.get(), wrong.get()), "\n(Extra parameters by RTNN is unavailable)\n");
+  EXPECT_FALSE(rtnn_statistics_text(&table, dwi.get(), wrong.get()).has_value());
 }
 
 TEST(RtnnMaps, WorkersFillEveryVoxelAboveTheThreshold) {
