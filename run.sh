@@ -23,6 +23,13 @@ build/bin/ztrphantom --out "$demo/phantom" --nifti
 build/bin/dtimaps "$demo/phantom/dwi.raw" --out "$demo/maps"
 ls -l "$demo/maps"
 
+echo "== neural-network maps: the example RTNN set, checked voxel by voxel with numpy"
+/usr/bin/python3 tools/make_rtnn_example.py --mpg "$demo/phantom/dwi.mpg" --out "$demo/rtnn"
+build/bin/dtimaps "$demo/phantom/dwi.raw" --mpg "$demo/phantom/dwi.mpg" \
+  --rtnn "$demo/rtnn/example.rtnn.txt" --out "$demo/rtnn_maps"
+/usr/bin/python3 tools/rtnn_reference.py "$demo/rtnn/example.rtnn.txt" "$demo/phantom/dwi.raw" "$demo/rtnn_maps"
+ls -l "$demo/rtnn_maps"/rtnn_*
+
 echo "== heLiXIA on the phantom, served by ztrhost"
 ./tools/demo-helixia.sh build
 echo "demo results are in $demo/ (and build/demo-helixia, build/test-artifacts)"

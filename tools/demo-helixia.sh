@@ -25,6 +25,13 @@ mkdir -p "$demo" "$artifacts"
   { echo "phantom failed" >&2; exit 1; }
 echo "phantom: $demo/phantom/dwi.raw (64 x 64 x 24, 1 b=0 + 30 directions)"
 echo "Hint: File > Import > MPG text file: $demo/phantom/dwi.mpg sets the phantom's directions."
+# The example network set becomes the analyzer's default set (loaded at start-up from the
+# working folder); Special > Extra maps by Run Time Neural Network computes its maps.
+tools=$(cd "$(dirname "$0")" && pwd)
+/usr/bin/python3 "$tools/make_rtnn_example.py" --mpg "$demo/phantom/dwi.mpg" --out "$demo/rtnn" > /dev/null &&
+  mkdir -p "$demo/rtnn_data" && cp "$demo/rtnn/example.rtnn.bin" "$demo/rtnn_data/heLiXIA.rtnnFile.bin" &&
+  echo "RTNN example set: $demo/rtnn (default set $demo/rtnn_data/heLiXIA.rtnnFile.bin)"
+cd "$demo" || exit 1
 
 client=$(( 7000 + $$ % 2000 ))
 if [ "$headless" = no ]; then

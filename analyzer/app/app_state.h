@@ -119,7 +119,6 @@ struct AppState {
   int initialized = 0;
   int auto_update = 0;
   int page_mode = ZTR_PAGE_MODE_STUDY;
-  int rtnn_count = 0;
   std::string data_source_text;
 
   // Process-wide values.
@@ -131,6 +130,8 @@ struct AppState {
   SliceViewSet views;
 
   std::string& file_name(FileKind kind) { return file_names[static_cast<int>(kind)]; }
+  // Loaded networks: the network table's own count, so that it cannot go stale.
+  int rtnn_count() const;
   // True when DTI data exists and its MPG setting is ready.
   bool dti_ready() const { return dti && dti->mpg_ready == 1; }
   // Replaces the data source text, cut to what its buffer holds.

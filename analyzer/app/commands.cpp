@@ -149,7 +149,7 @@ void import_mpg_text_file_command(AppState& state, Dialogs& dialogs) {
     return;
   }
   dialogs.set_message_line("MPG vector data imported.");
-  if (state.rtnn_count > 0 && state.hooks.q_space_density_ok &&
+  if (state.rtnn_count() > 0 && state.hooks.q_space_density_ok &&
       !state.hooks.q_space_density_ok(state)) {
     show_rtnn_reliability_notice(dialogs);
   }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "analyzer/notice.h"
 
@@ -22,6 +23,8 @@ inline constexpr char ZTR_NOT_IMPLEMENTED_NOTICE[] = "Not implemented yet.";
 inline constexpr char ZTR_NO_PALETTE_NOTICE[] = "No ROI palette frame is exposed.";
 inline constexpr char ZTR_DISCARD_CONFIRMATION[] = "Discard current session data?";
 inline constexpr char ZTR_QUIT_CONFIRMATION[] = "Do you REALLY quit the program?";
+
+struct RtnnPreview;
 
 // What a file selection is for: a file to read, a file to write, or a directory (DICOM).
 enum class FileSelectionKind { Open, Save, Directory };
@@ -45,6 +48,15 @@ class Dialogs : public NoticeSink {
   virtual int confirmation(const std::string& title, const std::string& message, int width,
                            int height) = 0;
   virtual void beep() = 0;
+  // "[Preview] Select Parameter-map(s) to Compute": one panel per preview panel with a
+  // toggle each. On " Compute " writes the selection into flags (one per panel); returns the
+  // number of panels shown. A front end without this dialog shows none and returns 0, so
+  // nothing is computed.
+  virtual int select_rtnn_maps(const RtnnPreview& preview, std::vector<int>& flags) {
+    (void)preview;
+    (void)flags;
+    return 0;
+  }
 
   // ---- window surfaces ----
 

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "analyzer/app/rtnn_commands.h"
+
 namespace {
 
 constexpr char kAutoUpdateOff[] = "/Setting/ROI 3D object/Auto update/Off";
@@ -19,14 +21,14 @@ const MenuItemEntry kMainMenu[] = {
     {"/File/Import/ZANTREVIUM file/Add", "", add_raw_volume_file_command, 0, ""},
     {"/File/Import/ZANTREVIUM file/Average", "", average_raw_volume_file_command, 0, ""},
     {"/File/Import/MPG text file", "<control>M", import_mpg_text_file_command, 0, ""},
-    {"/File/Import/RTNN file", "", nullptr, 0, ""},
+    {"/File/Import/RTNN file", "", import_rtnn_file_command, 0, ""},
     {"/File/Import/Study object", "", nullptr, 0, ""},
     {"/File/Import/ROI object", "", nullptr, 0, ""},
     {"/File/Save work data", "<control>S", nullptr, 0, ""},
     {"/File/Export/DTI file (incl. MPG setting)", "", export_dti_file_command, 0, ""},
     {"/File/Export/ZANTREVIUM file", "", export_raw_volume_file_command, 0, ""},
     {"/File/Export/MPG text file", "", export_mpg_text_file_command, 0, ""},
-    {"/File/Export/RTNN file", "", nullptr, 0, ""},
+    {"/File/Export/RTNN file", "", export_rtnn_file_command, 0, ""},
     {"/File/Export/Study object", "", nullptr, 0, ""},
     {"/File/Export/ROI object", "", nullptr, 0, ""},
     {"/File/Download data from ZANTREVIUM", "", download_from_host_command, 0, ""},
@@ -44,9 +46,9 @@ const MenuItemEntry kMainMenu[] = {
     {kAutoUpdateOff, "", nullptr, 0, "<RadioItem>"},
     {"/Setting/ROI 3D object/Auto update/On", "", nullptr, 0, kAutoUpdateOff},
     {"/Special", "", nullptr, 0, "<Branch>"},
-    {"/Special/Realtime analysis ON-OFF", "<control>R", nullptr, 0, ""},
+    {"/Special/Realtime analysis ON-OFF", "<control>R", realtime_analysis_command, 0, ""},
     {"/Special/Compute standard DTI parameter maps", "", compute_standard_maps_command, 0, ""},
-    {"/Special/Extra maps by Run Time Neural Network ...", "", nullptr, 0, ""},
+    {"/Special/Extra maps by Run Time Neural Network ...", "", extra_maps_rtnn_command, 0, ""},
     {"/Special/Minimize DTI data", "", minimize_dti_data_command, 0, ""},
     {"/Special/Voxelize visible tracklines as/Grey volume", "", nullptr, 0, ""},
     {"/Special/Voxelize visible tracklines as/Color volume", "", nullptr, 0, ""},

@@ -85,9 +85,9 @@ void startup_finish(AppState& state, Dialogs& dialogs) {
   refresh_lists(state);
   reset_slice_views(state, dialogs);
 
-  state.rtnn_count = state.hooks.prepare_rtnns ? state.hooks.prepare_rtnns(state) : 0;
-  if (state.rtnn_count >= 1) {
-    std::fprintf(stderr, "RTNN ready (%d rtnns)\n", state.rtnn_count);
+  const int rtnns = state.hooks.prepare_rtnns ? state.hooks.prepare_rtnns(state) : 0;
+  if (rtnns >= 1) {
+    std::fprintf(stderr, "RTNN ready (%d rtnns)\n", rtnns);
   } else {
     show_rtnn_not_ready_notice(dialogs);
     std::fprintf(stderr, "RTNN not available\n");

@@ -229,7 +229,12 @@ void show_voxel_parameters(const DiffusionTensorImageData* data, int x, int y, i
   if (extras) {
     try {
       for (const auto& [name, value] : extras(data, x, y, z)) {
-        append_format(&extra, " %s: %3.2f\n", name.c_str(), value);
+        // NaN marks a value that could not be computed for this voxel and setting.
+        if (std::isnan(value)) {
+          append_format(&extra, " %s: n/a\n", name.c_str());
+        } else {
+          append_format(&extra, " %s: %3.2f\n", name.c_str(), value);
+        }
       }
     } catch (...) {
       // A failing extra section leaves the standard parameters readable.

@@ -58,7 +58,7 @@ int run_standard_dti_map_volumes(const DiffusionTensorImageData* data, int threa
                                  StandardMapVolumes* maps);
 
 // Extra parameter lines of the voxel report: (name, value) for every output of every loaded
-// network at the voxel.
+// network at the voxel; a NaN value is reported as "n/a".
 using ExtraVoxelParameters = std::function<std::vector<std::pair<std::string, float>>(
     const DiffusionTensorImageData* data, int x, int y, int z)>;
 

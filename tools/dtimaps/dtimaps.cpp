@@ -18,6 +18,7 @@
 #include "analyzer/dti/mpg_setting.h"
 #include "analyzer/io/nifti_volume.h"
 #include "analyzer/io/raw_volume_file.h"
+#include "analyzer/rtnn/rtnn_maps.h"
 
 namespace fs = std::filesystem;
 
@@ -84,6 +85,43 @@ bool write_outputs(StandardMapVolumes* computed, const DwiInput& input,
   return raw_ok && images_ok;
 }
 
+// Extra maps of every network in an RTNN file, prepared for the input's MPG setting, each
+// output written as rtnn_<network>_<output>.nii with the input's geometry.
+int write_rtnn_outputs(const DtimapsOptions& options, const DwiInput& input, std::string* error) {
+  const DiffusionTensorImageData* data = input.data.get();
+  RtnnTable table;
+  std::string reason;
+  const int loaded = parse_rtnn_file(options.rtnn, &table);
+  if (loaded < 1) {
+    *error = "cannot load RTNN file " + options.rtnn;
+    return kDtimapsBadInput;
+  }
+  if (prepare_rtnns_for_mpg(data, &table) != 0) {
+    *error = "the RTNNs cannot be prepared for the input's MPG setting";
+    return kDtimapsBadInput;
+  }
+  const int16_t threshold = static_cast<int16_t>(central_signal_level(data->volume) / 8);
+  for (const RtnnEntry& entry : table.entries) {
+    int failed = 0;
+    VolumePtr maps = compute_rtnn_map_volume(data, threshold, entry, options.threads, {}, &failed);
+    if (!maps || failed > 0) {
+      *error = std::string("the maps of network ") + entry.network->name + " could not be computed";
+      return kDtimapsFailed;
+    }
+    for (int k = 0; k < entry.network->output_size; ++k) {
+      const std::string name = std::string("rtnn_") + entry.network->name + "_" + entry.output_names[k] + ".nii";
+      const std::string path = (fs::path(options.out) / name).string();
+      NiftiImageLabel label;
+      label.description = std::string("dtimaps RTNN ") + entry.network->name + " " + entry.output_names[k];
+      if (SaveNiftiChannel(maps.get(), k, path.c_str(), input.geometry, label, &reason) != 0) {
+        *error = "cannot write " + path + (reason.empty() ? "" : ": " + reason);
+        return kDtimapsFailed;
+      }
+    }
+  }
+  return kDtimapsOk;
+}
+
 }  // namespace
 
 bool parse_dtimaps_arguments(int argc, const char* const* argv, DtimapsOptions* options,
@@ -104,6 +142,8 @@ bool parse_dtimaps_arguments(int argc, const char* const* argv, DtimapsOptions* 
     };
     if (arg == "--out") {
       if (!value(&o.out)) return false;
+    } else if (arg == "--rtnn") {
+      if (!value(&o.rtnn)) return false;
     } else if (arg == "--threads") {
       std::string text;
       if (!value(&text)) return false;
@@ -152,6 +192,7 @@ int run_dtimaps(const DtimapsOptions& options, std::string* error) {
       return kDtimapsFailed;
     }
     if (!write_outputs(&maps, input, options.out, error)) return kDtimapsFailed;
+    if (!options.rtnn.empty()) return write_rtnn_outputs(options, input, error);
     return kDtimapsOk;
   } catch (const std::exception& e) {
     *error = e.what();

@@ -13,10 +13,11 @@ struct DtimapsOptions {
   DwiInputOptions dwi;
   std::string out;   // output directory (created when missing)
   int threads = 8;   // 1 .. 512
+  std::string rtnn;  // RTNN information or data file: extra maps rtnn_<network>_<output>.nii
 };
 
 inline constexpr char kDtimapsUsage[] =
-    "usage: dtimaps INPUT [--mpg FILE | --bval FILE --bvec FILE] [--voxel-size MM] [--threads N] --out DIR";
+    "usage: dtimaps INPUT [--mpg FILE | --bval FILE --bvec FILE] [--voxel-size MM] [--threads N] [--rtnn FILE] --out DIR";
 
 // false with a one-line reason in *error.
 bool parse_dtimaps_arguments(int argc, const char* const* argv, DtimapsOptions* options,

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "analyzer/app/app_state.h"
+#include "analyzer/app/rtnn_commands.h"
 #include "analyzer/app/session.h"
 #include "analyzer/app/startup.h"
 
@@ -482,6 +483,7 @@ int run_helixia_gtk(int argc, char** argv) {
     hooks.reset_views = reset_views;
     hooks.follow_host_cursor = follow_host_cursor;
     hooks.release_views = release_views;
+    install_rtnn_hooks(&hooks);
     return run_helixia(argc, argv, frontend, hooks);
   } catch (...) {
     return 0;

@@ -28,6 +28,7 @@ class GtkFrontend : public Frontend {
   int confirmation(const std::string& title, const std::string& message, int width,
                    int height) override;
   void beep() override;
+  int select_rtnn_maps(const RtnnPreview& preview, std::vector<int>& flags) override;
   void set_message_line(const std::string& text) override;
   void repaint_now() override;
   void set_memo_text(const std::string& text) override;

@@ -130,12 +130,14 @@ if grep -q 'Volume data OK. Replacing.' "$work/host.log"; then fail "a cancelled
 
 # ---- Special > Compute standard DTI parameter maps, by keyboard --------------------------
 # F10 opens File; Left wraps to the right-aligned Help, Left again opens Special; Down selects
-# its first sensitive item, the computation (realtime analysis is insensitive in this build).
+# its first item, realtime analysis, and a second Down the computation.
 press "$main" F10
 sleep 0.4
 xdotool key Left
 sleep 0.4
 xdotool key Left
+sleep 0.4
+xdotool key Down
 sleep 0.4
 xdotool key Down
 sleep 0.6

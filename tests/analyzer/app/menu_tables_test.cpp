@@ -9,6 +9,7 @@
 #include <string>
 
 #include "analyzer/app/menu_tables.h"
+#include "analyzer/app/rtnn_commands.h"
 
 namespace {
 
@@ -119,6 +120,10 @@ TEST(MainMenu, CommandsOfThisBuildHaveHandlers) {
       {"/Setting/Computation/Threads", threads_command},
       {"/Setting/MPG/Presets/Jones 30 dir", mpg_preset_jones_30_command},
       {"/Special/Compute standard DTI parameter maps", compute_standard_maps_command},
+      {"/File/Import/RTNN file", import_rtnn_file_command},
+      {"/File/Export/RTNN file", export_rtnn_file_command},
+      {"/Special/Realtime analysis ON-OFF", realtime_analysis_command},
+      {"/Special/Extra maps by Run Time Neural Network ...", extra_maps_rtnn_command},
       {"/_Help/About ...", about_command},
   };
   for (const auto& [path, handler] : built) {
@@ -127,8 +132,7 @@ TEST(MainMenu, CommandsOfThisBuildHaveHandlers) {
     EXPECT_EQ(e->handler, handler) << path;
   }
   // Items whose subsystems are not in this build are present without a handler.
-  for (const char* path : {"/File/Open work data", "/File/Import/RTNN file",
-                           "/Special/Realtime analysis ON-OFF",
+  for (const char* path : {"/File/Open work data",
                            "/Special/ROI palette frame/Export ROI to editor"}) {
     const MenuItemEntry* e = find_entry(main_menu_items(), path);
     ASSERT_NE(e, nullptr) << path;
