@@ -394,10 +394,9 @@ std::unique_ptr<STUDY_OBJECT> parse_stored_study(const uint8_t* data, size_t siz
     fail(reason, "unknown study type " + std::to_string(type));
     return nullptr;
   }
-  auto study = std::make_unique<STUDY_OBJECT>();
-  study->type = type;
+  auto study = std::make_unique<STUDY_OBJECT>(type);
   if (type == ZTR_STUDY_FIBER_TRACKING) {
-    FiberTrackingStudy ft;
+    FiberTrackingStudy& ft = std::get<FiberTrackingStudy>(study->kind);
     ft.fa_on = r.i32();
     ft.fa_min = r.f32();
     for (uint32_t& x : ft.further) x = r.u32();
@@ -420,9 +419,8 @@ std::unique_ptr<STUDY_OBJECT> parse_stored_study(const uint8_t* data, size_t siz
     for (float& c : ft.colours[0]) c = r.f32();
     if (!parse_region_at(r, &ft.target, reason)) return nullptr;
     if (!parse_region_at(r, &ft.avoidance, reason)) return nullptr;
-    study->kind = std::move(ft);
   } else if (type == ZTR_STUDY_DIFFUSION_PROFILE) {
-    DiffusionProfileStudy dp;
+    DiffusionProfileStudy& dp = std::get<DiffusionProfileStudy>(study->kind);
     DIFFUSION_PROFILE_SETTING& s = dp.setting;
     s.fa_on = r.i32();
     s.fa_low = r.f32();
@@ -446,13 +444,11 @@ std::unique_ptr<STUDY_OBJECT> parse_stored_study(const uint8_t* data, size_t siz
     s.colouring = r.i32();
     s.emphasis = r.i32();
     if (!parse_region_at(r, &dp.region, reason)) return nullptr;
-    study->kind = std::move(dp);
   } else {
-    VoxelStatisticsStudy vs;
+    VoxelStatisticsStudy& vs = std::get<VoxelStatisticsStudy>(study->kind);
     vs.colour_mode = r.i32();
     for (float& c : vs.colour) c = r.f32();
     if (!parse_region_at(r, &vs.region, reason)) return nullptr;
-    study->kind = std::move(vs);
   }
   study->status = r.i32();
   study->visibility = r.i32();

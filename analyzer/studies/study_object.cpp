@@ -7,13 +7,6 @@
 
 namespace {
 
-StudyRegion region_with_selector(int32_t selector, bool with_box) {
-  StudyRegion region;
-  region.selector = selector;
-  if (with_box) region.box = ZTR_FLOAT_BOX{};
-  return region;
-}
-
 void bounded_copy(char* field, size_t bytes, const std::string& text) {
   std::memset(field, 0, bytes);
   std::memcpy(field, text.data(), std::min(text.size(), bytes - 1));
@@ -26,34 +19,34 @@ bool drawn(int32_t selector) {
 
 }  // namespace
 
+namespace {
+
+StudyKindPart kind_part_in_place(int32_t type) {
+  if (type == ZTR_STUDY_FIBER_TRACKING) return StudyKindPart(std::in_place_index<0>);
+  if (type == ZTR_STUDY_DIFFUSION_PROFILE) return StudyKindPart(std::in_place_index<1>);
+  return StudyKindPart(std::in_place_index<2>);
+}
+
+}  // namespace
+
+STUDY_OBJECT::STUDY_OBJECT(int32_t kind_type)
+    : type(kind_type), kind(kind_part_in_place(kind_type)) {}
+
 std::unique_ptr<STUDY_OBJECT> make_study_object(int32_t type) {
-  auto study = std::make_unique<STUDY_OBJECT>();
-  study->type = type;
-  switch (type) {
-    case ZTR_STUDY_FIBER_TRACKING: {
-      // Tracking regions have no box: the host's box is never a seed, target or avoidance.
-      FiberTrackingStudy part;
-      part.seed = region_with_selector(ZTR_REGION_SPHERE, false);
-      part.target = region_with_selector(ZTR_REGION_NONE, false);
-      part.avoidance = region_with_selector(ZTR_REGION_NONE, false);
-      study->kind = std::move(part);
-      break;
-    }
-    case ZTR_STUDY_DIFFUSION_PROFILE: {
-      DiffusionProfileStudy part;
-      part.region = region_with_selector(ZTR_REGION_BOX_VOI, true);
-      study->kind = std::move(part);
-      break;
-    }
-    case ZTR_STUDY_VOXEL_STATISTICS: {
-      VoxelStatisticsStudy part;
-      part.region = region_with_selector(ZTR_REGION_BOX_VOI, true);
-      study->kind = std::move(part);
-      break;
-    }
-    default:
-      std::fprintf(stderr, "Err: Invalid study object type\n");
-      return nullptr;
+  if (type < 0 || type >= ZTR_STUDY_KINDS) {
+    std::fprintf(stderr, "Err: Invalid study object type\n");
+    return nullptr;
+  }
+  auto study = std::make_unique<STUDY_OBJECT>(type);
+  if (auto* ft = std::get_if<FiberTrackingStudy>(&study->kind)) {
+    // Tracking regions have no box: the host's box is never a seed, target or avoidance.
+    ft->seed.selector = ZTR_REGION_SPHERE;
+    ft->target.selector = ZTR_REGION_NONE;
+    ft->avoidance.selector = ZTR_REGION_NONE;
+  } else {
+    StudyRegion& region = *study_regions(*study).front();
+    region.selector = ZTR_REGION_BOX_VOI;
+    region.box = ZTR_FLOAT_BOX{};
   }
   set_study_summary(*study, ZTR_STUDY_NOT_ANALYSED_SUMMARY);
   return study;

@@ -117,6 +117,11 @@ struct ObjectGroupDeleter {
 using ObjectGroupPtr = std::unique_ptr<ZTR_OBJECT_GROUP, ObjectGroupDeleter>;
 
 struct STUDY_OBJECT {
+  STUDY_OBJECT() = default;
+  // A study whose kind part of `kind_type` (0 ... 2) is built in place: a region's view
+  // carries its pictures, so no other part is built first.
+  explicit STUDY_OBJECT(int32_t kind_type);
+
   uint16_t id = 0;
   int32_t type = ZTR_STUDY_FIBER_TRACKING;  // always the index of `kind`
   StudyKindPart kind;
