@@ -1,18 +1,9 @@
 // The application state record: construction and the few operations on its own fields.
 #include "analyzer/app/app_state.h"
 
-#include "sdk/ipc/object_group.h"
-
 AppState::AppState() : result_buffer(ZTR_RESULT_BUFFER_BYTES) {}
-
-AppState::~AppState() { release_display_group(); }
 
 void AppState::set_data_source_text(std::string text) {
   if (text.size() > ZTR_DATA_SOURCE_TEXT_BYTES - 1) text.resize(ZTR_DATA_SOURCE_TEXT_BYTES - 1);
   data_source_text = std::move(text);
-}
-
-void AppState::release_display_group() {
-  ZTR_DeleteObjectGroup(display_group);
-  display_group = nullptr;
 }

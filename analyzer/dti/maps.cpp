@@ -9,6 +9,7 @@
 
 #include "analyzer/dti/mpg_setting.h"
 #include "analyzer/dti/numerical.h"
+#include "analyzer/dti/tensor_slabs.h"
 
 namespace {
 
@@ -100,32 +101,18 @@ bool compute_standard_dti_map_volumes(const DiffusionTensorImageData* data, int1
   int16_t* fa = ZTR_ChannelData<int16_t>(out.fa.get(), 0);
   int16_t* adc = ZTR_ChannelData<int16_t>(out.adc.get(), 0);
   int16_t* isod = ZTR_ChannelData<int16_t>(out.isod.get(), 0);
-  const int64_t slice = int64_t(h.x) * h.y;
-
-  auto worker = [&](const WorkPart& part) {
-    TensorPtr tensor(ZTRdti_NewTensor(data->dti_channels, data->b0_channels));
-    if (!tensor) {
-      std::fprintf(stderr, "insufficient memory\n");
-      return;
-    }
-    for (int k = 0; k < part.count; ++k) {
-      const int64_t begin = slice * (part.first + k);
-      for (int64_t i = begin; i < begin + slice; ++i) {
-        if (so_raw[i] <= threshold) continue;  // outputs start at 0
-        if (!tensor_fit_at_index(data, tensor.get(), i)) continue;
-        const StandardMapValues v = standard_map_values(tensor.get(), b, so_raw[i]);
-        colour[i] = v.colour_fa;
-        fa[i] = v.fa;
-        adc[i] = v.adc;
-        isod[i] = v.isod;
-      }
-      part.done->store(k + 1, std::memory_order_relaxed);
-    }
-  };
   WorkRunOptions run = options;
   if (!run.progress_format) run.progress_format = "\r(color FA, FA, ADC, isoD) Computation %d%% completed";
-  const int clamped = threads < 1 ? 1 : threads > 512 ? 512 : threads;
-  run_split_work(h.z, clamped, worker, run);
+  const int clamped = threads > 512 ? 512 : threads;
+  for_each_voxel_with_tensor(data, clamped, run, [&](ZTR_DTI_TENSOR* tensor, int64_t i) {
+    if (so_raw[i] <= threshold) return;  // outputs start at 0
+    if (!tensor_fit_at_index(data, tensor, i)) return;
+    const StandardMapValues v = standard_map_values(tensor, b, so_raw[i]);
+    colour[i] = v.colour_fa;
+    fa[i] = v.fa;
+    adc[i] = v.adc;
+    isod[i] = v.isod;
+  });
   *maps = std::move(out);
   return true;
 }

@@ -13,6 +13,9 @@
 #include <system_error>
 #include <vector>
 
+static_assert(sizeof(nifti_1_header) == ZTR_NIFTI1_HEADER_SIZE);
+static_assert(sizeof(nifti_2_header) == ZTR_NIFTI2_HEADER_SIZE);
+
 namespace {
 
 struct NiftiImageDeleter {

@@ -31,3 +31,8 @@ int SaveNiftiVolume(const RawVolumeData* volume, const char* path, const float v
 // Writes one channel as a 3-D image, with the same rules. 0 or -1.
 int SaveNiftiChannel(const RawVolumeData* volume, int32_t channel, const char* path,
                      const float voxel_size[3], std::string* error);
+
+// The first word of an uncompressed NIfTI file: the size of its header, which tells the two
+// versions apart.
+inline constexpr int32_t ZTR_NIFTI1_HEADER_SIZE = 348;
+inline constexpr int32_t ZTR_NIFTI2_HEADER_SIZE = 540;

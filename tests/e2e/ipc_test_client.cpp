@@ -16,6 +16,7 @@
 
 #include "sdk/ipc/ipc_client.h"
 #include "sdk/ipc/object_group.h"
+#include "sdk/ipc/object_group_ptr.h"
 #include "sdk/ipc/shared_memory.h"
 #include "tests/e2e/e2e_volumes.h"
 
@@ -23,11 +24,6 @@ namespace {
 
 using ztr::e2e::make_volume;
 using ztr::e2e::same_volume;
-
-struct GroupDeleter {
-  void operator()(ZTR_OBJECT_GROUP* g) const { ZTR_DeleteObjectGroup(g); }
-};
-using GroupPtr = std::unique_ptr<ZTR_OBJECT_GROUP, GroupDeleter>;
 
 [[noreturn]] void fail(const std::string& step) {
   std::fprintf(stderr, "ipc_test_client: FAILED %s\n", step.c_str());

@@ -6,11 +6,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "analyzer/io/raw_volume_file.h"
 #include "host/host_output.h"
 #include "host/volume_input.h"
 #include "host/vtk_output.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -132,12 +134,12 @@ TEST(HostSummary, ListsRequestsSettingsAndGroupsAsJson) {
 class HostFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("ztr_host_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    temp_ = std::make_unique<ztr::test::TempDir>(
+        "host_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ = temp_->path();
+    ASSERT_FALSE(dir_.empty());
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  std::unique_ptr<ztr::test::TempDir> temp_;
   fs::path dir_;
 };
 

@@ -13,7 +13,7 @@
 #include "app_fixtures.h"
 #include "host_process.h"
 #include "scripted_dialogs.h"
-#include "stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -44,9 +44,8 @@ class HostSessionTest : public ::testing::Test {
     output = folder.file("host_output");
     VolumePtr volume = dwi_phantom();
     ASSERT_TRUE(write_raw_file(input, volume.get()));
-    host = std::make_unique<HostProcess>(ZTR_HOST_PROGRAM, unique_client_number(), input, output,
-                                         folder.file("host.log"));
-    ASSERT_TRUE(host->ready()) << read_whole_file(folder.file("host.log"));
+    host = std::make_unique<HostProcess>(ZTR_HOST_PROGRAM, input, output, folder.file("host"));
+    ASSERT_TRUE(host->ready()) << host->log();
   }
 
   void TearDown() override {
@@ -70,7 +69,7 @@ class HostSessionTest : public ::testing::Test {
 
   std::string summary() { return read_whole_file(output + "/summary.json"); }
 
-  TempFolder folder;
+  ztr::test::TempDir folder;
   std::string input, output;
   std::unique_ptr<HostProcess> host;
   AppState state;
@@ -96,7 +95,7 @@ struct AppendLog {
 }  // namespace
 
 TEST_F(HostSessionTest, StartupReportsIpcTheMpgSettingAndTheDwiNotice) {
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   state.client_number = host->client();
   startup_initialize_ipc(state);
   ASSERT_TRUE(startup_create_broadcaster(state));
@@ -150,7 +149,7 @@ TEST_F(HostSessionTest, StandardMapsAreAppendedAndUploadedOneChannelPerSecond) {
   start_up();
   RawVolumeData* const shared = state.volume.get();
   AppendLog log;
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   compute_standard_maps_command(state, dialogs, log.appender());
   const std::string text = console.finish();
 
@@ -200,7 +199,7 @@ TEST_F(HostSessionTest, RawFileImportReplacesTheDataAndAsksForAPositiveVoxelSize
   dialogs.values.push_back({ZTR_DIALOG_OK, "0"});
   dialogs.values.push_back({ZTR_DIALOG_OK, "-1"});
   dialogs.values.push_back({ZTR_DIALOG_OK, "1.5"});
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   load_raw_volume_file_command(state, dialogs);
   const std::string text = console.finish();
 
@@ -259,7 +258,7 @@ TEST_F(HostSessionTest, DtiFileExportedAndImportedAgainKeepsVolumeAndSetting) {
 
   dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
   dialogs.files.push_back({ZTR_DIALOG_OK, path});
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   import_dti_file_command(state, dialogs);
   const std::string text = console.finish();
   EXPECT_EQ(state.volume.get(), shared);
@@ -277,7 +276,7 @@ TEST_F(HostSessionTest, DownloadWithoutReadyDataAsksNothingAndKeepsTheRecord) {
   state.dti->mpg_ready = 0;
   RawVolumeData* const shared = state.volume.get();
   fill_int16(shared, [](int, int64_t) { return 0; });
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   download_data_command(state, dialogs);
   quiet.finish();
   EXPECT_EQ(dialogs.count("confirmation"), 0);
@@ -313,7 +312,7 @@ TEST_F(HostSessionTest, WholeProgramRunsAndShutsDownWithoutLeavingObjectsOrBoard
   };
   const std::string number = std::to_string(host->client());
   const char* argv[] = {"heLiXIA", number.c_str()};
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   const int status = run_helixia(2, argv, frontend);
   const std::string text = console.finish();
   EXPECT_EQ(status, 0);
@@ -353,7 +352,7 @@ TEST_F(HostSessionTest, DownloadOfAVolumeWithFewerChannelsRebuildsTheDtiData) {
 
   RawVolumeData* const shared = state.volume.get();
   dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   download_data_command(state, dialogs);
   const std::string text = console.finish();
   EXPECT_EQ(state.volume.get(), shared);
@@ -370,7 +369,7 @@ TEST_F(HostSessionTest, DownloadOfAVolumeWithFewerChannelsRebuildsTheDtiData) {
 
 TEST_F(HostSessionTest, DownloadOfTheSameMatrixKeepsTheMpgSetting) {
   start_up();
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   mpg_preset_ge_6_command(state, dialogs);
   state.dti->b_value[3] = 800.0f;  // a setting the default would not give
   DiffusionTensorImageData* const dti = state.dti.get();

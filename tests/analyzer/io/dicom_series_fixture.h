@@ -3,6 +3,7 @@
 #pragma once
 
 #include "analyzer/io/dicom_import.h"
+#include "tests/support/console_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -88,9 +89,9 @@ class DicomSeriesFixture : public testing::Test {
 
   static ImportResult run_import(const std::string& dir) {
     ImportResult r;
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     r.volume.reset(ImportDicomDirectory(dir.c_str(), &r.voxel_size, &r.description));
-    r.log = testing::internal::GetCapturedStderr();
+    r.log = console.finish();
     return r;
   }
 
