@@ -10,18 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "analyzer/app/dialogs.h"
 #include "analyzer/app/slice_views.h"
 #include "analyzer/dti/dti_data.h"
 #include "sdk/ipc/ipc_client.h"
+#include "sdk/ipc/object_group_ptr.h"
 #include "sdk/volume/raw_volume.h"
 
 struct ZTR_OBJECT_GROUP;
 class Dialogs;
 struct AppState;
 
-// Modal dialog result codes.
-inline constexpr int ZTR_DIALOG_OK = 789;        // file selection and value entry
-inline constexpr int ZTR_CONFIRMATION_OK = 661;  // confirmation
 
 // Page modes: the Study performer page is current, or any other page.
 inline constexpr int ZTR_PAGE_MODE_STUDY = 254;
@@ -94,7 +93,6 @@ using BroadcasterPtr = std::unique_ptr<ZTRipc_BROADCASTER, BroadcasterDeleter>;
 
 struct AppState {
   AppState();
-  ~AppState();
   AppState(const AppState&) = delete;
   AppState& operator=(const AppState&) = delete;
 
@@ -114,7 +112,7 @@ struct AppState {
   int thread_count = ZTR_DEFAULT_THREADS;
   uint16_t active_study_id = ZTR_NO_ACTIVE_ID;
   uint16_t active_roi_id = ZTR_NO_ACTIVE_ID;
-  ZTR_OBJECT_GROUP* display_group = nullptr;  // owned; released with ZTR_DeleteObjectGroup
+  GroupPtr display_group;
   int display_group_id = -1;
   int initialized = 0;
   int auto_update = 0;
@@ -136,5 +134,4 @@ struct AppState {
   bool dti_ready() const { return dti && dti->mpg_ready == 1; }
   // Replaces the data source text, cut to what its buffer holds.
   void set_data_source_text(std::string text);
-  void release_display_group();
 };

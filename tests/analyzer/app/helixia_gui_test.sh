@@ -9,7 +9,10 @@ set -u
 ztrhost=$1 helixia=$2 phantom=$3 artifacts=$4
 mkdir -p "$artifacts"
 work=$(mktemp -d /tmp/helixia_gui.XXXXXX)
-client=$(( 6000 + $$ % 3000 ))
+. "$(dirname "$0")/../../support/client_number.sh"
+reserve_client_number client || exit 1
+reserve_client_number no_host_client || exit 1
+reserve_client_number depth16_client || exit 1
 tag=$(printf '(%04d)' "$client")
 host_pid=
 
@@ -63,7 +66,7 @@ host_snapshot() {
 }
 
 # ---- a start without a host ends with status 0 after trying to connect -----------------
-"$helixia" $((client + 1)) > "$work/nohost.log" 2>&1
+timeout 60 "$helixia" "$no_host_client" > "$work/nohost.log" 2>&1
 status=$?
 [ "$status" -eq 0 ] || fail "without a host the analyzer ended with status $status"
 grep -q '^IPC NOT available (IPC Client initialization failure)$' "$work/nohost.log" ||
@@ -71,7 +74,7 @@ grep -q '^IPC NOT available (IPC Client initialization failure)$' "$work/nohost.
 grep -q '>> Establishing connection ... ' "$work/nohost.log" || fail "no connection attempt"
 
 # ---- a 16-bit display ends the start-up silently, before any connection -----------------
-xvfb-run -a -s "-screen 0 640x480x16" "$helixia" $((client + 2)) > "$work/depth16.log" 2>&1
+timeout 60 xvfb-run -a -s "-screen 0 640x480x16" "$helixia" "$depth16_client" > "$work/depth16.log" 2>&1
 status=$?
 [ "$status" -eq 0 ] || fail "on a 16-bit display the analyzer ended with status $status"
 grep -q '^IPC NOT available' "$work/depth16.log" || fail "the 16-bit run did not start"
@@ -83,8 +86,8 @@ fi
 "$phantom" --out "$work/phantom" --size 32 32 12 --directions 6 > "$work/phantom.log" 2>&1 ||
   fail "phantom: $(cat "$work/phantom.log")"
 mkfifo "$work/host_in"
-"$ztrhost" serve --client "$client" --input "$work/phantom/dwi.raw" --output "$work/out" \
-  --stay -- "$helixia" < "$work/host_in" > "$work/host.log" 2>&1 &
+timeout 180 "$ztrhost" serve --client "$client" --input "$work/phantom/dwi.raw" \
+  --output "$work/out" --stay -- "$helixia" < "$work/host_in" > "$work/host.log" 2>&1 &
 host_pid=$!
 exec 3> "$work/host_in"
 

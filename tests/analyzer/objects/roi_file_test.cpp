@@ -13,7 +13,7 @@
 #include "analyzer/objects/roi_commands.h"
 #include "analyzer/objects/roi_region.h"
 #include "tests/analyzer/app/app_fixtures.h"
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -99,7 +99,7 @@ struct NoticeRecorder : NoticeSink {
 TEST(RoiFile, FreshSphericalFileIs518BytesWithFieldsAtTheirOffsets) {
   RoiList rois;
   ROI_OBJECT* roi = new_roi_object(rois, ZTR_ROI_SPHERICAL, kGrid);
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   EXPECT_EQ(stored_roi_size(*roi), 470u);
   EXPECT_EQ(capture.finish(), "ROI_OBJECT: size = 470 bytes\n");
   const std::vector<uint8_t> bytes = file_of(*roi);
@@ -244,7 +244,7 @@ TEST(RoiFileImport, LoadsAnotherMatrixSizeAsANewActiveRoiWithTheFilesFields) {
   ASSERT_TRUE(write_roi_file(path, freehand_roi(), {128, 128, 60}, &reason)) << reason;
   RoiList rois;
   new_roi_object(rois, ZTR_ROI_SPHERICAL, kGrid);
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   ROI_OBJECT* roi = import_roi_file(rois, path, {256, 256, 60}, 2, nullptr);
   const std::string console = capture.finish();
   ASSERT_NE(roi, nullptr) << console;
@@ -269,7 +269,7 @@ TEST(RoiFileImport, RefusedOrForeignFilesChangeNothing) {
   new_roi_object(rois, ZTR_ROI_SPHERICAL, kGrid);
   rois.active_id = 0;
   NoticeRecorder notices;
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   EXPECT_EQ(import_roi_file(rois, refused, kGrid, 7, &notices), nullptr);
   EXPECT_EQ(import_roi_file(rois, foreign, kGrid, 7, &notices), nullptr);
   EXPECT_EQ(import_roi_file(rois, folder.file("missing.roi"), kGrid, 7, &notices), nullptr);
@@ -289,7 +289,7 @@ TEST(RoiFileExport, WritesTheActiveRoiOnlyAndLeavesNoTemporary) {
   EXPECT_EQ(export_active_roi(editor.rois, kGrid, path, &reason), -1);
   EXPECT_FALSE(std::filesystem::exists(path));
   roi_new_command(editor, ZTR_ROI_SPHERICAL, kGrid);
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   ASSERT_EQ(export_active_roi(editor.rois, kGrid, path, &reason), 0) << reason;
   capture.finish();
   EXPECT_EQ(std::filesystem::file_size(path), 518u);
@@ -306,7 +306,7 @@ TEST(RoiFileImport, ImportedVoxelgroupFillsItsPanelAndKeepsThePreviousRoisEdits)
   ROI_OBJECT* before = roi_new_command(editor, ZTR_ROI_VOXELGROUP, kGrid);
   RoiViewState& panel = editor.panel_of(ZTR_ROI_VOXELGROUP);
   panel.mask[7] = 1;  // an edit of the ROI shown before the import
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   ROI_OBJECT* roi = roi_import_command(editor, path, kGrid, 3, nullptr);
   capture.finish();
   ASSERT_NE(roi, nullptr);

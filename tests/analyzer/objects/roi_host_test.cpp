@@ -9,7 +9,7 @@
 #include "sdk/ipc/ipc_client.h"
 #include "tests/analyzer/app/app_fixtures.h"
 #include "tests/analyzer/app/host_process.h"
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ TEST_F(RoiHostTest, VisibleRoisReachTheHostAsOneGroupAndOneChannel) {
   EXPECT_EQ(ZTRipc_UpdateObjectGroup(group, id), 0);
   ZTR_DeleteObjectGroup(group);
 
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   ASSERT_EQ(convert_visible_rois_to_volume(rois, volume.get(), ZTRipc_AppendSingleChannel), 0);
   EXPECT_EQ(capture.finish(), "start transfer... end\n");
   EXPECT_EQ(volume->header->channels, 2);
