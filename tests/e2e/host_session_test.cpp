@@ -405,9 +405,6 @@ TEST_F(HostSession, LockDiesWithAKilledHostAndTheNextHostReplacesItsBoards) {
 }
 
 TEST_F(HostSession, HostLeavesABoardThatWasReplacedUnderItsName) {
-
-TEST_F(HostSession, OutputsThatCannotBeWrittenFailTheRunWithTheReasonLast) {
-  fs::create_directories(dir_ / "out" / "summary.json" / "inside");
   ChildProcess host(host_args({"--stay"}, ""), path("host"), /*pipe_stdin=*/true);
   const auto end = std::chrono::steady_clock::now() + kDeadline;
   while (server_status() != 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
@@ -470,14 +467,22 @@ TEST_F(HostSession, WaitingPluginEndsWhenTheHostQuitsOrIsKilledAndUsesLittleProc
 TEST_F(HostSession, WaitForAMessageThatNeverComesEndsAtTheTimeLimit) {
   ChildProcess host(host_args({}, "silent"), path("host"));
   EXPECT_EQ(host.exit_code(kDeadline), 0) << host.err();
+  EXPECT_TRUE(boards_left().empty());
+}
 
+TEST_F(HostSession, OutputsThatCannotBeWrittenFailTheRunWithTheReasonLast) {
+  fs::create_directories(dir_->path() / "out" / "summary.json" / "inside");
+  ChildProcess host(host_args({"--stay"}, ""), path("host"), /*pipe_stdin=*/true);
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (server_status() != 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(server_status(), 0) << host.err();
   host.write_stdin("quit\n");
   EXPECT_EQ(host.exit_code(kDeadline), 1) << host.err();
   std::string err = host.err();
   while (!err.empty() && err.back() == '\n') err.pop_back();
   const std::string last = err.substr(err.rfind('\n') == std::string::npos ? 0 : err.rfind('\n') + 1);
   EXPECT_TRUE(contains(last, "summary.json")) << err;
-  EXPECT_TRUE(fs::is_directory(dir_ / "out" / "summary.json" / "inside"));
+  EXPECT_TRUE(fs::is_directory(dir_->path() / "out" / "summary.json" / "inside"));
   EXPECT_TRUE(boards_left().empty());
 }
 

@@ -305,7 +305,8 @@ namespace {
 using ztr::host::HostLock;
 
 TEST(HostLockTest, OneHolderPerNumberUntilItLetsGoAndThenTheObjectIsGone) {
-  const int32_t number = unique_client();
+  const ztr::test::ClientNumber claim = ztr::test::reserve_client_number();
+  const int32_t number = claim.value();
   const std::string path = "/dev/shm/" + HostLock::name(number);
   std::string error;
   HostLock first = HostLock::acquire(number, &error);
@@ -327,7 +328,8 @@ TEST(HostLockTest, OneHolderPerNumberUntilItLetsGoAndThenTheObjectIsGone) {
 
 TEST(HostLockTest, LockObjectOfAnotherUserIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make an object of another user";
-  const int32_t number = unique_client();
+  const ztr::test::ClientNumber claim = ztr::test::reserve_client_number();
+  const int32_t number = claim.value();
   const std::string path = "/dev/shm/" + HostLock::name(number);
   const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
   ASSERT_GE(fd, 0);
@@ -339,6 +341,7 @@ TEST(HostLockTest, LockObjectOfAnotherUserIsRefused) {
   EXPECT_EQ(error, "the host lock " + HostLock::name(number) + " belongs to another user");
   EXPECT_EQ(::access(path.c_str(), F_OK), 0);  // not removed
   ::unlink(path.c_str());
+}
 
 TEST_F(HostServerTest, AVolumeThatDiffersOnlyInAChannelAttributeReplacesTheHostsVolume) {
   // Same header and type as the host's 2x2x2 unsigned 8-bit channel, attribute 2 instead of 0:

@@ -12,6 +12,7 @@
 
 #include "analyzer/objects/roi_commands.h"
 #include "analyzer/objects/roi_region.h"
+#include "tests/support/temp_dir.h"
 #include "tests/analyzer/app/app_fixtures.h"
 #include "tests/support/console_capture.h"
 
@@ -238,7 +239,7 @@ TEST(RoiFile, NegativeChannelBecomesZero) {
 }
 
 TEST(RoiFileImport, LoadsAnotherMatrixSizeAsANewActiveRoiWithTheFilesFields) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   const std::string path = folder.file("arcuate.roi");
   std::string reason;
   ASSERT_TRUE(write_roi_file(path, freehand_roi(), {128, 128, 60}, &reason)) << reason;
@@ -258,7 +259,7 @@ TEST(RoiFileImport, LoadsAnotherMatrixSizeAsANewActiveRoiWithTheFilesFields) {
 }
 
 TEST(RoiFileImport, RefusedOrForeignFilesChangeNothing) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   std::vector<uint8_t> bytes = file_of(voxelgroup_roi());
   put_i32(bytes, 204, 7);
   const std::string refused = folder.file("refused.roi"), foreign = folder.file("foreign.roi");
@@ -282,7 +283,7 @@ TEST(RoiFileImport, RefusedOrForeignFilesChangeNothing) {
 }
 
 TEST(RoiFileExport, WritesTheActiveRoiOnlyAndLeavesNoTemporary) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   RoiEditor editor;
   const std::string path = folder.file("out.roi");
   std::string reason;
@@ -297,7 +298,7 @@ TEST(RoiFileExport, WritesTheActiveRoiOnlyAndLeavesNoTemporary) {
 }
 
 TEST(RoiFileImport, ImportedVoxelgroupFillsItsPanelAndKeepsThePreviousRoisEdits) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   const std::string path = folder.file("grown.roi");
   const ROI_OBJECT grown = voxelgroup_roi();
   std::string reason;

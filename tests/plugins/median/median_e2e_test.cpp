@@ -154,7 +154,7 @@ TEST(MedianPluginServed, RadiusBelowOneSendsTheVolumeBackUnchanged) {
   // Nothing was filtered: the plug-in fails, and the host says so in its exit status and
   // in its summary.
   EXPECT_TRUE(WIFEXITED(s.run.status) && WEXITSTATUS(s.run.status) == 1) << s.run.err;
-  std::ifstream summary(dir.path / "out" / "summary.json");
+  std::ifstream summary(dir.path() / "out" / "summary.json");
   const std::string json((std::istreambuf_iterator<char>(summary)), std::istreambuf_iterator<char>());
   EXPECT_NE(json.find("\"plugin_exit\": \"exit 1\""), std::string::npos) << json;
 }
