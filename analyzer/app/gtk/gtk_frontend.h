@@ -63,6 +63,8 @@ class GtkFrontend : public Frontend {
   // The ROI list (a tree view with the five row columns) and the voxelgroup panel's buttons
   // ("3D Grow", "Select", " Dilate ", " Erode ", " Clear " in that order).
   GtkWidget* roi_list_view() const { return roi_list_; }
+  const BuiltMenuBar& roi_menu() const { return roi_menu_; }
+  GtkWidget* message_label() const { return message_label_; }
   GtkWidget* voxelgroup_button(VoxelGrowingButton button) const;
   // Redraws the ROI list from the model and shows the active ROI's panel.
   void refresh_roi_list();
