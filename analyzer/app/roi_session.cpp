@@ -172,6 +172,14 @@ void install_roi_hooks(SessionHooks& hooks) {
     // list's selection and the panel shown then agree from the start.
     const std::vector<ROI_OBJECT*> items = roi_items(state.roi_editor.rois);
     if (!items.empty()) roi_select(state.roi_editor, items.front()->id, volume_grid(state));
+    // Every view shows its panel's new ROI, so that no view of the old data is stored later.
+    for (int32_t kind : {ZTR_ROI_SPHERICAL, ZTR_ROI_FREEHAND, ZTR_ROI_VOXELGROUP}) {
+      const RoiViewState& working = state.roi_editor.panel_of(kind);
+      SliceViewFrame& frame = state.views.roi_view(panel_for_roi_kind(kind));
+      SliceView stored = frame.view;
+      roi_view_to_slice_view(working.view, stored);
+      load_view(frame, stored);
+    }
     show_active_roi(state);
   };
   hooks.delete_all_objects = [](AppState& state) { delete_all_roi_objects(state.roi_editor); };
