@@ -395,7 +395,15 @@ void roi_objects_update_command(AppState& state, Dialogs& dialogs) {
 }
 
 void roi_auto_update_off_command(AppState& state, Dialogs&) { state.auto_update = 0; }
-void roi_auto_update_on_command(AppState& state, Dialogs&) { state.auto_update = 1; }
+void roi_auto_update_on_command(AppState& state, Dialogs&) {
+  state.auto_update = 1;
+  // What the host shows may be stale by now: bring it up to date at once.
+  if (state.objects_shown == 1) {
+    sync_views_into_panels(state);
+    store_active_roi(state.roi_editor);
+    send_roi_display_group(state);
+  }
+}
 
 // ---- File ---------------------------------------------------------------------------------
 

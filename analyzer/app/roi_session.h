@@ -87,6 +87,7 @@ void voxelgroup_button_command(AppState& state, Dialogs& dialogs, VoxelGrowingBu
 void roi_objects_hide_command(AppState& state, Dialogs& dialogs);    // F11
 void roi_objects_update_command(AppState& state, Dialogs& dialogs);  // F12
 void roi_auto_update_off_command(AppState& state, Dialogs& dialogs);
+// Sets the flag and, while the objects are shown, sends the display group at once.
 void roi_auto_update_on_command(AppState& state, Dialogs& dialogs);
 
 // ---- File ---------------------------------------------------------------------------------

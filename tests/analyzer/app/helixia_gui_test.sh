@@ -203,6 +203,9 @@ done
   fail "F12 did not show one sphere: $(grep -A3 object_groups "$work/snap/summary.json")"
 groups=$(grep -c '"file": "group_' "$work/snap/summary.json")
 [ "$groups" -eq 1 ] || fail "$groups object groups instead of one"
+vtk=$(grep -o '"file": "group_[0-9]*.vtk"' "$work/snap/summary.json" | cut -d'"' -f4)
+[ -s "$work/snap/$vtk" ] || fail "no $vtk written for the ROI group"
+cp "$work/snap/$vtk" "$artifacts/helixia-roi-group.vtk"
 
 # ---- Quit (confirmed) ends the analyzer ---------------------------------------------------
 press "$main" ctrl+q

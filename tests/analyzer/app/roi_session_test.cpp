@@ -165,6 +165,7 @@ TEST_F(RoiSessionTest, F12SendsTheVisibleRoisAndF11AnEmptyGroup) {
   roi_hide_all_command(state, dialogs);
   EXPECT_EQ(state.display_group->count, 1) << "auto update is off";
   roi_auto_update_on_command(state, dialogs);
+  EXPECT_EQ(state.display_group->count, 0) << "switching it on sends at once";
   roi_show_all_command(state, dialogs);
   roi_hide_only_spherical_command(state, dialogs);
   EXPECT_EQ(state.display_group->count, 0);
