@@ -2,6 +2,7 @@
 #include "analyzer/app/roi_session.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -158,10 +159,51 @@ void roi_list_changed(AppState& state) {
   update_host_display_if_automatic(state);
 }
 
+int tint_mask_voxels(const SliceView& view, const std::vector<uint8_t>& mask,
+                     const GridSize& size, uint32_t colour, std::vector<uint32_t>& pixels) {
+  const size_t voxels = size_t(std::max(size[0], 0)) * size_t(std::max(size[1], 0)) *
+                        size_t(std::max(size[2], 0));
+  if (mask.size() != voxels || voxels == 0 || pixels.size() != size_t(ZTR_VIEW_PIXELS)) return 0;
+  RoiView plane;
+  slice_view_to_roi_view(view, size, plane);
+  const uint32_t cr = colour >> 16 & 0xFF, cg = colour >> 8 & 0xFF, cb = colour & 0xFF;
+  int tinted = 0;
+  for (int j = 0; j < ZTR_VIEW_SIZE; ++j) {
+    for (int i = 0; i < ZTR_VIEW_SIZE; ++i) {
+      Vec3 p{};
+      // The pixel's centre, so that a voxel shows where the picture samples it.
+      if (!view_pixel_to_volume(plane, float(i) + 0.5f, float(j) + 0.5f, &p)) continue;
+      const float x = std::floor(p[0]), y = std::floor(p[1]), z = std::floor(p[2]);
+      if (!(x >= 0 && y >= 0 && z >= 0 && x < float(size[0]) && y < float(size[1]) &&
+            z < float(size[2]))) {
+        continue;
+      }
+      const size_t k = (size_t(z) * size_t(size[1]) + size_t(y)) * size_t(size[0]) + size_t(x);
+      if (mask[k] == 0) continue;
+      uint32_t& px = pixels[size_t(j) * ZTR_VIEW_SIZE + size_t(i)];
+      const uint32_t r = ((px >> 16 & 0xFF) + cr) / 2, g = ((px >> 8 & 0xFF) + cg) / 2,
+                     b = ((px & 0xFF) + cb) / 2;
+      px = 0xFF000000u | r << 16 | g << 8 | b;
+      ++tinted;
+    }
+  }
+  return tinted;
+}
+
 void bind_roi_views(AppState& state) {
   for (SliceViewFrame& frame : state.views.roi_editor) {
     frame.on_change = [&state](SliceViewFrame& changed) { roi_view_changed(state, changed); };
   }
+  state.views.roi_view(RoiPanel::Voxelgroup).decorate =
+      [&state](const SliceView& view, std::vector<uint32_t>& pixels) {
+        const ROI_OBJECT* roi = get_active_roi(state.roi_editor.rois);
+        if (!roi || roi->type != ZTR_ROI_VOXELGROUP) return;
+        const RoiViewState& working = state.roi_editor.panel_of(ZTR_ROI_VOXELGROUP);
+        const auto& c = working.colour;
+        const uint32_t colour = uint32_t(c[0] >> 8) << 16 | uint32_t(c[1] >> 8) << 8 |
+                                uint32_t(c[2] >> 8);
+        tint_mask_voxels(view, working.mask, volume_grid(state), colour, pixels);
+      };
 }
 
 void install_roi_hooks(SessionHooks& hooks) {

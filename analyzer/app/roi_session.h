@@ -34,7 +34,13 @@ void roi_list_changed(AppState& state);
 // The session hooks of the ROI subsystem (create and delete ROIs, lock test, display group,
 // first selection); keeps the other hooks.
 void install_roi_hooks(SessionHooks& hooks);
-// Binds the ROI editor's view frames' change callbacks to the state.
+// Tints the pixels of `pixels` (a composed 256 x 256 picture of `view`) whose voxel is set in
+// the x-fastest 0/1 mask of `size`, half way towards `colour` (0xRRGGBB). Returns how many.
+int tint_mask_voxels(const SliceView& view, const std::vector<uint8_t>& mask,
+                     const GridSize& size, uint32_t colour, std::vector<uint32_t>& pixels);
+
+// Binds the ROI editor's view frames' change callbacks to the state, and lets the voxelgroup
+// view show the working mask of the voxelgroup panel.
 void bind_roi_views(AppState& state);
 
 // Rebuilds the display object group (the visible ROIs while objects are shown, an empty

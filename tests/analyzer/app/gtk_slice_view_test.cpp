@@ -316,6 +316,10 @@ TEST(GtkRoiEditorPage, TheListSelectsRoisAndTheVoxelgroupButtonsEditTheMask) {
   EXPECT_NE(std::string(gtk_label_get_text(GTK_LABEL(frontend.message_label())))
                 .find(" voxels in the group."),
             std::string::npos);
+  // The view shows the group's voxels over the picture.
+  const std::vector<uint32_t> shown = render(area);
+  EXPECT_GT(differing(shown, compose_view_pixels(view->frame().view, false, view->region_colour())),
+            0);
   gtk_button_clicked(GTK_BUTTON(frontend.voxelgroup_button(VoxelGrowingButton::Dilate)));
   mask.assign(mask.size(), 0);
   EXPECT_GT(expand_voxel_group(*voxelgroup->group, mask, {32, 32, 8}), seeded);

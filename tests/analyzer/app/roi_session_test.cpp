@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -299,6 +300,40 @@ TEST_F(RoiSessionTest, VisibleRoisGoToANiftiMaskThatComesBackAsAVoxelgroupRoi) {
   EXPECT_EQ(rois().size(), 4u);
   EXPECT_EQ(dialogs.message_line().rfind(" NIfTI mask NOT imported: ", 0), 0u)
       << dialogs.message_line();
+}
+
+TEST_F(RoiSessionTest, TheVoxelgroupViewTintsThePixelsOfTheMasksVoxels) {
+  const SliceView& view = frame(RoiPanel::Voxelgroup).view;
+  ASSERT_EQ(view.orientation, ZTR_VIEW_AXIAL);
+  ASSERT_EQ(view.zoom, 16.0f);
+  const GridSize size{32, 32, 8};
+  std::vector<uint8_t> mask(32 * 32 * 8, 0);
+  const int x = 20, y = 12, z = static_cast<int>(std::floor(view.centre[2]));
+  mask[size_t((z * 32 + y) * 32 + x)] = 1;
+  mask[size_t(((z + 1) % 8 * 32 + y) * 32 + x + 1)] = 1;  // another slice: not shown
+  std::vector<uint32_t> pixels(ZTR_VIEW_PIXELS, 0xFF000000u);
+  // One voxel is 16 x 16 pixels at zoom 16; its pixels turn half way to the colour.
+  EXPECT_EQ(tint_mask_voxels(view, mask, size, 0xFF0000, pixels), 256);
+  const int i = static_cast<int>((float(x) + 0.5f - view.centre[0]) * 16.0f) + 128;
+  const int j = static_cast<int>((float(y) + 0.5f - view.centre[1]) * 16.0f) + 128;
+  EXPECT_EQ(pixels[size_t(j * 256 + i)], 0xFF7F0000u);
+  EXPECT_EQ(pixels[0], 0xFF000000u);
+  // A mask of another grid tints nothing.
+  std::vector<uint32_t> untouched(ZTR_VIEW_PIXELS, 0xFF000000u);
+  EXPECT_EQ(tint_mask_voxels(view, std::vector<uint8_t>(10, 1), size, 0xFF0000, untouched), 0);
+
+  // The voxelgroup frame paints the active voxelgroup ROI's mask, and nothing for other kinds.
+  ASSERT_TRUE(frame(RoiPanel::Voxelgroup).decorate != nullptr);
+  std::vector<uint32_t> painted(ZTR_VIEW_PIXELS, 0xFF000000u);
+  state.roi_editor.panel_of(ZTR_ROI_VOXELGROUP).mask = mask;
+  frame(RoiPanel::Voxelgroup).decorate(view, painted);
+  EXPECT_EQ(painted, std::vector<uint32_t>(ZTR_VIEW_PIXELS, 0xFF000000u)) << "spherical is active";
+  roi_select_command(state, rois()[2]->id);
+  state.roi_editor.panel_of(ZTR_ROI_VOXELGROUP).mask = mask;
+  frame(RoiPanel::Voxelgroup).decorate(frame(RoiPanel::Voxelgroup).view, painted);
+  EXPECT_EQ(std::count_if(painted.begin(), painted.end(),
+                          [](uint32_t p) { return p != 0xFF000000u; }),
+            256);
 }
 
 TEST(RoiMenus, EveryRoiItemButTheBoxMasksRunsACommand) {
