@@ -96,8 +96,8 @@ const MenuItemEntry kRoiMenu[] = {
     {"/ROI/Status/Force locked", "", roi_force_locked_command, 0, ""},
     {"/ROI/Status/Force unlocked", "", roi_force_unlocked_command, 0, ""},
     {"/ROI/sep3", "", nullptr, 0, "<Separator>"},
-    {"/ROI/Special/Masking voxelgroup/Erase inside box VOI", "", nullptr, 0, ""},
-    {"/ROI/Special/Masking voxelgroup/Erase outside box VOI", "", nullptr, 0, ""},
+    {"/ROI/Special/Masking voxelgroup/Erase inside box VOI", "", roi_erase_inside_box_command, 0, ""},
+    {"/ROI/Special/Masking voxelgroup/Erase outside box VOI", "", roi_erase_outside_box_command, 0, ""},
     {"/ROI/Special/sep1", "", nullptr, 0, "<Separator>"},
     {"/ROI/Special/Convert visible ROIs to volumedata", "", convert_visible_rois_command, 0, ""},
 };

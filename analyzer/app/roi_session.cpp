@@ -390,7 +390,10 @@ void voxelgroup_button_command(AppState& state, Dialogs& dialogs, VoxelGrowingBu
   }
   const GridSize grid = volume_grid(state);
   const size_t voxels = size_t(grid[0]) * size_t(grid[1]) * size_t(grid[2]);
-  if (working.mask.size() != voxels) working.mask.assign(voxels, 0);
+  if (working.mask.size() != voxels) {
+    working.mask.assign(voxels, 0);
+    working.mask_size = grid;
+  }
   // The seed is the sphere or outline drawn in the voxelgroup view.
   ROI_OBJECT seed;
   seed.type = working.view.drawing_mode == ZTR_DRAW_FREEHAND ? ZTR_ROI_FREEHAND
@@ -419,6 +422,23 @@ void voxelgroup_button_command(AppState& state, Dialogs& dialogs, VoxelGrowingBu
   dialogs.set_message_line(format_text(" %lld voxels in the group.", (long long)count));
   roi_list_changed(state);
 }
+
+namespace {
+
+void erase_box(AppState& state, bool inside) {
+  if (!state.broadcast) return;
+  ZTR_BOX box;
+  for (int a = 0; a < 3; ++a) {
+    box.origin[a] = state.broadcast->box_origin[a];
+    box.size[a] = state.broadcast->box_size[a];
+  }
+  if (roi_erase_box_command(synced_editor(state), box, inside) == 0) roi_list_changed(state);
+}
+
+}  // namespace
+
+void roi_erase_inside_box_command(AppState& state, Dialogs&) { erase_box(state, true); }
+void roi_erase_outside_box_command(AppState& state, Dialogs&) { erase_box(state, false); }
 
 // ---- Setting/ROI 3D object ----------------------------------------------------------------
 

@@ -88,6 +88,10 @@ void convert_visible_rois_command(AppState& state, Dialogs& dialogs,
 // is drawn in the voxelgroup view. The mask is stored into the ROI afterwards.
 void voxelgroup_button_command(AppState& state, Dialogs& dialogs, VoxelGrowingButton button);
 
+// Special/Masking voxelgroup/Erase inside (outside) box VOI: the host's box as last broadcast.
+void roi_erase_inside_box_command(AppState& state, Dialogs& dialogs);
+void roi_erase_outside_box_command(AppState& state, Dialogs& dialogs);
+
 // ---- Setting/ROI 3D object ----------------------------------------------------------------
 
 void roi_objects_hide_command(AppState& state, Dialogs& dialogs);    // F11

@@ -128,8 +128,7 @@ TEST_F(GtkMenuBarTest, RoiMenuHasItsSeparators) {
             (std::vector<std::string>{"Show", "---", "Hide", "---", "Invert"}));
   EXPECT_TRUE(gtk_widget_get_sensitive(item("/ROI/New/Spherical")));
   EXPECT_TRUE(gtk_widget_get_sensitive(item("/ROI/Special/Convert visible ROIs to volumedata")));
-  // The box VOI masks need the host's box, which this build does not read yet.
-  EXPECT_FALSE(gtk_widget_get_sensitive(item("/ROI/Special/Masking voxelgroup")));
+  EXPECT_TRUE(gtk_widget_get_sensitive(item("/ROI/Special/Masking voxelgroup")));
   EXPECT_EQ(submenu_labels("/ROI/New"),
             (std::vector<std::string>{"Spherical", "---", "Freehand", "---", "Voxelgroup"}));
 }
