@@ -13,6 +13,7 @@
 #include "analyzer/app/dialogs.h"
 #include "analyzer/app/slice_views.h"
 #include "analyzer/dti/dti_data.h"
+#include "analyzer/objects/roi_commands.h"
 #include "sdk/ipc/ipc_client.h"
 #include "sdk/ipc/object_group_ptr.h"
 #include "sdk/volume/raw_volume.h"
@@ -45,13 +46,13 @@ enum class FileKind : int {
   MpgText,
   RoiObject,
   StudyObject,
+  NiftiMask,
 };
-inline constexpr int ZTR_FILE_KIND_COUNT = 6;
+inline constexpr int ZTR_FILE_KIND_COUNT = 7;
 
-// Numbering of new objects; clean-up resets all of them so that names start at 1 again.
+// Numbering of new studies; clean-up resets all of them so that names start at 1 again.
+// (The ROI list keeps its own ID and name counters.)
 struct ObjectCounters {
-  int roi_id = 0;
-  std::array<int, 3> roi_names{};  // spherical, freehand, voxelgroup
   int study_id = 0;
   std::array<int, 3> study_names{};  // fiber tracking, diffusion profile, voxel statistics
 };
@@ -111,7 +112,6 @@ struct AppState {
   int objects_shown = 0;
   int thread_count = ZTR_DEFAULT_THREADS;
   uint16_t active_study_id = ZTR_NO_ACTIVE_ID;
-  uint16_t active_roi_id = ZTR_NO_ACTIVE_ID;
   GroupPtr display_group;
   int display_group_id = -1;
   int initialized = 0;
@@ -126,6 +126,9 @@ struct AppState {
   ObjectCounters counters;
   SessionHooks hooks;
   SliceViewSet views;
+  // The ROIs, the active ROI and the working copies of the ROI editor's panels: the one
+  // record of which ROI is active.
+  RoiEditor roi_editor;
 
   std::string& file_name(FileKind kind) { return file_names[static_cast<int>(kind)]; }
   // Loaded networks: the network table's own count, so that it cannot go stale.

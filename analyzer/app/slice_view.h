@@ -9,25 +9,14 @@
 #include <functional>
 #include <vector>
 
+#include "analyzer/view_codes.h"
 #include "sdk/ipc/ipc_client.h"
 #include "sdk/volume/raw_volume.h"
 
-inline constexpr int ZTR_VIEW_SIZE = 256;
 inline constexpr int ZTR_VIEW_PIXELS = ZTR_VIEW_SIZE * ZTR_VIEW_SIZE;
 inline constexpr int ZTR_OUTLINE_CAPACITY = 4113;
 // A traced boundary stops after this many points even when it has not closed.
 inline constexpr int ZTR_TRACE_LIMIT = 4096;
-
-// Orientation codes.
-inline constexpr int32_t ZTR_VIEW_AXIAL = 123;
-inline constexpr int32_t ZTR_VIEW_SAGITTAL = 524;
-inline constexpr int32_t ZTR_VIEW_CORONAL = 651;
-inline constexpr int32_t ZTR_VIEW_OBLIQUE = 967;
-inline constexpr int32_t ZTR_VIEW_SPHERICAL = 346;
-
-// Drawing modes.
-inline constexpr int32_t ZTR_DRAW_SPHERE = 246;
-inline constexpr int32_t ZTR_DRAW_FREEHAND = 734;
 
 // Guideline modes of the spherical map.
 inline constexpr int32_t ZTR_GUIDELINE_NONE = 0;
@@ -37,7 +26,6 @@ inline constexpr int32_t ZTR_GUIDELINE_XZ = 2;
 // Sampled value that marks a guideline pixel of a grey spherical map.
 inline constexpr float ZTR_GUIDELINE_MARKER = 32000.0f;
 
-using Vec3 = std::array<float, 3>;
 using ViewPoint = std::array<uint16_t, 2>;  // (column, row) pixel
 
 // The view record: everything a region stores of its view, plus the three pictures. It is a
@@ -101,6 +89,9 @@ struct SliceViewFrame {
   std::function<void(SliceViewFrame&)> on_change;
   // The front end repaints and syncs its widgets (toggle, orientation bar).
   std::function<void(SliceViewFrame&)> on_repaint;
+  // Paints what the owner keeps beside the drawing (a voxelgroup's voxels) over the composed
+  // picture, in the picture's 0xAARRGGBB pixels; none: the picture stays as composed.
+  std::function<void(const SliceView&, std::vector<uint32_t>&)> decorate;
 };
 
 // ---- the view record --------------------------------------------------------------------

@@ -143,7 +143,6 @@ int run_helixia_unguarded(int argc, const char* const* argv, Frontend& frontend,
   if (!frontend.visual_is_true_color()) return abandon_startup(state.get());
   startup_create_display_object(*state);
   state->active_study_id = ZTR_NO_ACTIVE_ID;
-  state->active_roi_id = ZTR_NO_ACTIVE_ID;
   if (!startup_initial_download(*state)) return abandon_startup(state.get());
   build_dti_data_from_volume(*state);
   if (state->hooks.create_initial_objects) state->hooks.create_initial_objects(*state);

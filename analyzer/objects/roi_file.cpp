@@ -210,14 +210,14 @@ bool parse_stored_roi(const uint8_t* data, size_t size, ROI_OBJECT* roi, size_t*
   if (point_count < 0 || point_count > ZTR_VIEW_MAX_POINTS) {
     return fail(reason, "outline point count " + std::to_string(point_count) + " out of range");
   }
-  if (v.start_point[0] >= ZTR_VIEW_PIXELS || v.start_point[1] >= ZTR_VIEW_PIXELS) {
+  if (v.start_point[0] >= ZTR_VIEW_SIZE || v.start_point[1] >= ZTR_VIEW_SIZE) {
     return fail(reason, "start point outside the view");
   }
   if (size_t(point_count) * 4 > r.left()) return fail(reason, "the outline is truncated");
   v.points.resize(size_t(point_count));
   for (auto& p : v.points) {
     p = {r.u16(), r.u16()};
-    if (p[0] >= ZTR_VIEW_PIXELS || p[1] >= ZTR_VIEW_PIXELS) {
+    if (p[0] >= ZTR_VIEW_SIZE || p[1] >= ZTR_VIEW_SIZE) {
       return fail(reason, "outline point outside the view");
     }
   }

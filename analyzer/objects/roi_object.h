@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "analyzer/view_codes.h"
 #include "analyzer/voxel/voxel_growing.h"
 #include "sdk/volume/node_list.h"
 
@@ -20,20 +21,11 @@ enum : int32_t {
 // ROI status.
 enum : int32_t { ZTR_ROI_FREE = 0, ZTR_ROI_LOCKED = 1 };
 
-// Slice view orientation codes and drawing modes.
-enum : int32_t {
-  ZTR_VIEW_AXIAL = 123,
-  ZTR_VIEW_SAGITTAL = 524,
-  ZTR_VIEW_CORONAL = 651,
-  ZTR_VIEW_OBLIQUE = 967,
-  ZTR_VIEW_SPHERICAL_MAP = 346,
-};
-enum : int32_t { ZTR_DRAW_SPHERE = 246, ZTR_DRAW_FREEHAND = 734 };
+inline constexpr int32_t ZTR_VIEW_SPHERICAL_MAP = ZTR_VIEW_SPHERICAL;
 
 // Voxel group storage codes.
 enum : int32_t { ZTR_GROUP_BITS = 6354, ZTR_GROUP_BYTES = 1465 };
 
-inline constexpr int ZTR_VIEW_PIXELS = 256;  // a view's image is this many pixels square
 inline constexpr int32_t ZTR_VIEW_MAX_POINTS = 4113;
 inline constexpr size_t ZTR_ROI_NAME_BYTES = 256;
 inline constexpr uint16_t ZTR_ROI_NO_ID = 65535;
@@ -49,7 +41,6 @@ inline constexpr float ZTR_ROI_MIN_ZOOM = 1.0f / 8.0f;
 inline constexpr float ZTR_ROI_MAX_ZOOM = 65536.0f;
 
 using GridSize = std::array<int32_t, 3>;  // x, y, z voxels
-using Vec3 = std::array<float, 3>;
 
 // What a slice view holds for a drawn region: where it looks, the sphere and the freehand
 // outline with its filled overlay. The slice-view model converts its record to and from this.

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kPixels = ZTR_VIEW_PIXELS;
+constexpr int kPixels = ZTR_VIEW_SIZE;
 
 double dot(const Vec3& a, const Vec3& b) {
   return double(a[0]) * b[0] + double(a[1]) * b[1] + double(a[2]) * b[2];

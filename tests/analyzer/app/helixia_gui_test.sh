@@ -3,7 +3,8 @@
 # starts the analyzer, the start-up notices are answered, "Compute standard DTI parameter
 # maps" is chosen from the Special menu with the keyboard, the host receives the four maps,
 # the ROI editor's view follows the host's cursor and Ctrl+U uploads its channel, a sphere
-# is drawn by dragging in the view, Quit ends the analyzer and no board is left. Screenshots go to the artifacts folder.
+# is drawn by dragging in the view, F12 shows it as the one sphere of the host's object group,
+# Quit ends the analyzer and no board is left. Screenshots go to the artifacts folder.
 # usage: helixia_gui_test.sh ZTRHOST HELIXIA ZTRPHANTOM ARTIFACTS_DIR
 set -u
 ztrhost=$1 helixia=$2 phantom=$3 artifacts=$4
@@ -191,6 +192,25 @@ sleep 0.5
 import -window "$main" "$artifacts/helixia-sphere.png" || fail "screenshot of the sphere"
 changed=$(compare -metric AE "$work/before-sphere.png" "$artifacts/helixia-sphere.png" null: 2>&1)
 [ "${changed%% *}" -gt 100 ] 2>/dev/null || fail "the drag did not change the view ($changed pixels)"
+
+# ---- F12 sends the visible ROIs: the drawn sphere is the one object of the display group --
+press "$main" F12
+shown=no
+for ((i = 0; i < 30; i++)); do
+  sleep 0.3
+  host_snapshot "$work/snap" || continue
+  if grep -q '"count": 1, "file": "group_[0-9]*.vtk", "types": {"11": 1}' "$work/snap/summary.json"; then
+    shown=yes
+    break
+  fi
+done
+[ "$shown" = yes ] ||
+  fail "F12 did not show one sphere: $(grep -A3 object_groups "$work/snap/summary.json")"
+groups=$(grep -c '"file": "group_' "$work/snap/summary.json")
+[ "$groups" -eq 1 ] || fail "$groups object groups instead of one"
+vtk=$(grep -o '"file": "group_[0-9]*.vtk"' "$work/snap/summary.json" | cut -d'"' -f4)
+[ -s "$work/snap/$vtk" ] || fail "no $vtk written for the ROI group"
+cp "$work/snap/$vtk" "$artifacts/helixia-roi-group.vtk"
 
 # ---- Quit (confirmed) ends the analyzer ---------------------------------------------------
 press "$main" ctrl+q

@@ -91,7 +91,7 @@ TEST(ViewReset, ReadyDataShowsTheDwiNoticeWithTheVolumesNumbers) {
 
 TEST(CleanUp, ResetsCountersDeletesObjectsAndReports) {
   AppState state;
-  state.counters.roi_id = 4;
+  state.counters.study_id = 4;
   state.counters.study_names = {1, 2, 3};
   int deletions = 0;
   state.hooks.delete_all_objects = [&](AppState&) { ++deletions; };
@@ -99,7 +99,7 @@ TEST(CleanUp, ResetsCountersDeletesObjectsAndReports) {
   clean_up_objects(state);
   EXPECT_EQ(console.finish(), "Clean-up old objects OK\n");
   EXPECT_EQ(deletions, 1);
-  EXPECT_EQ(state.counters.roi_id, 0);
+  EXPECT_EQ(state.counters.study_id, 0);
   EXPECT_EQ(state.counters.study_names, (std::array<int, 3>{0, 0, 0}));
 }
 
