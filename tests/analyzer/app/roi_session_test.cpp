@@ -17,7 +17,7 @@
 #include "sdk/ipc/object_group.h"
 #include "tests/analyzer/app/app_fixtures.h"
 #include "tests/analyzer/app/scripted_dialogs.h"
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ TEST_F(RoiSessionTest, StartShowsOneRoiOfEachKindWithTheSphericalOneActive) {
   EXPECT_TRUE(state.hooks.active_roi_locked && !state.hooks.active_roi_locked(state));
   for (const SliceViewFrame& f : state.views.roi_editor) EXPECT_TRUE(f.on_change != nullptr);
 
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   clean_up_objects(state);
   EXPECT_TRUE(rois().empty());
   EXPECT_EQ(active(), nullptr);
@@ -134,7 +134,7 @@ TEST_F(RoiSessionTest, ListCommandsRenameDuplicateHideLockAndDelete) {
   roi_toggle_lock_command(state, dialogs);
   EXPECT_EQ(active()->status, ZTR_ROI_LOCKED);
   {
-    StderrCapture console;
+    ztr::test::ConsoleCapture console;
     roi_delete_menu_command(state, dialogs);
     EXPECT_EQ(console.finish(), "Undeletable ROI refered by study(ies)\n");
   }
@@ -231,7 +231,7 @@ TEST_F(RoiSessionTest, VoxelgroupButtonsEditTheActiveRoisMaskFromTheDrawnSeed) {
   // A locked voxelgroup ROI keeps its voxels.
   roi_force_locked_command(state, dialogs);
   {
-    StderrCapture console;
+    ztr::test::ConsoleCapture console;
     voxelgroup_button_command(state, dialogs, VoxelGrowingButton::Clear);
     EXPECT_EQ(console.finish(), "Uneditable ROI refered by study(ies)\n");
   }
@@ -253,7 +253,7 @@ TEST_F(RoiSessionTest, TheActiveRoiGoesToAFileAndComesBackAsANewRoi) {
 
   dialogs.files.push_back({ZTR_DIALOG_OK, path});
   {
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     import_roi_object_command(state, dialogs);
   }
   ASSERT_EQ(rois().size(), 4u);
@@ -267,7 +267,7 @@ TEST_F(RoiSessionTest, TheActiveRoiGoesToAFileAndComesBackAsANewRoi) {
   ASSERT_TRUE(write_text_file(junk, "not a region\n"));
   dialogs.files.push_back({ZTR_DIALOG_OK, junk});
   {
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     import_roi_object_command(state, dialogs);
   }
   EXPECT_EQ(rois().size(), 4u);
