@@ -254,3 +254,32 @@ TEST(StudyFileCommands, ExportWithoutAnActiveStudyWritesNothing) {
   EXPECT_EQ(export_active_study(s.list, s.env, kVolume, path, &reason), -1);
   EXPECT_FALSE(std::ifstream(path).good());
 }
+
+TEST(StudySelection, SelectingStoresLoadsAndRebuildsOnlyWhenAutoUpdateAndShown) {
+  StudySession s;
+  int rebuilds = 0;
+  s.env.rebuild_display_group = [&rebuilds] { ++rebuilds; };
+  EXPECT_EQ(select_study_by_index(s.list, s.env, 3), -1);
+  EXPECT_EQ(s.list.active_id, 2);
+  select_study_by_index(s.list, s.env, 0);
+  EXPECT_EQ(s.page.stored_names.back(), "Voxel statistics 1");
+  EXPECT_EQ(s.page.shown, ZTR_STUDY_FIBER_TRACKING);
+  EXPECT_EQ(rebuilds, 0);
+  s.env.auto_update = true;
+  select_study_by_index(s.list, s.env, 1);
+  EXPECT_EQ(rebuilds, 0);  // the 3-D objects are not shown
+  s.env.objects_shown = true;
+  select_study_by_index(s.list, s.env, 2);
+  EXPECT_EQ(rebuilds, 1);
+}
+
+TEST(StudySelection, VisibleToggleSendsTheObjectOnlyWhenItChanges) {
+  StudySession s;
+  s.list.studies[2]->group.reset(ZTR_NewObjectGroup(1));
+  set_active_study_visible(s.list, s.env, true);
+  EXPECT_TRUE(s.host.updated.empty());
+  set_active_study_visible(s.list, s.env, false);
+  EXPECT_EQ(s.list.studies[2]->visibility, 0);
+  EXPECT_EQ(s.host.updated.size(), 1u);
+  EXPECT_EQ(study_row_columns(*s.list.studies[2], 2)[2], "-");
+}
