@@ -165,6 +165,11 @@ int compute_standard_dti_maps(DiffusionTensorImageData* data, int16_t threshold,
   return 4;
 }
 
+double elapsed_day_seconds(double start, double end) {
+  const double elapsed = end - start;
+  return elapsed < 0 ? elapsed + 24 * 3600.0 : elapsed;
+}
+
 namespace {
 
 template <class Compute>
@@ -175,8 +180,7 @@ int timed_maps_run(const DiffusionTensorImageData* data, Compute compute) {
   const int16_t narrowed = static_cast<int16_t>(threshold);  // |level| <= 32768: fits
   const int n = compute(narrowed);
   std::fprintf(stderr, "%d chs added for DTI\n", n);
-  double elapsed = time_of_day() - start;
-  if (elapsed < 0) elapsed += 24 * 3600.0;  // the run went past midnight
+  const double elapsed = elapsed_day_seconds(start, time_of_day());
   std::fprintf(stderr, "%s in %3.2f sec.\n", "Analysis completed", elapsed);
   return n;
 }

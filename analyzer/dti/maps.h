@@ -46,6 +46,10 @@ bool compute_standard_dti_map_volumes(const DiffusionTensorImageData* data, int1
 // Returns the number of channels added: 4, or 0 (volume unchanged) on failure.
 int compute_standard_dti_maps(DiffusionTensorImageData* data, int16_t threshold, int threads);
 
+// Seconds from `start` to `end`, both wall-clock times of day in seconds. A run that went
+// past midnight ends at an earlier time of day than it started; a day is added back then.
+double elapsed_day_seconds(double start, double end);
+
 // The timed part of the "Compute standard DTI parameter maps" command: threshold =
 // central_signal_level / 8, the maps, "%d chs added for DTI\n" and
 // "Analysis completed in %3.2f sec.\n". Returns the number of channels added. The caller has
