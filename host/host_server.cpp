@@ -23,37 +23,50 @@ namespace ztr::host {
 
 namespace {
 
-// Parameter words each request type carries (the rest of the block is not looked at).
+// Every request type the host answers: the parameter words it carries (the rest of the block
+// is not looked at) and whether the client writes it again and again until it sees the
+// acceptance.
+struct RequestKind {
+  int32_t type;
+  int words;
+  bool waits_for_acceptance;
+};
+
+constexpr RequestKind kRequestKinds[] = {
+    {ZTRipc_REQUEST_TYPE_CONNECTION, 0, false},
+    {ZTRipc_REQUEST_TYPE_DISCONNECTION, 0, false},
+    {ZTRipc_REQUEST_TYPE_UPLOAD_VOLUMEDATA, 0, false},
+    {ZTRipc_REQUEST_TYPE_DOWNLOAD_ALL_CHANNELS, 0, true},
+    {ZTRipc_REQUEST_TYPE_CLOSE_DATABOARD, 0, true},
+    {ZTRipc_REQUEST_TYPE_LOCK_VOLUMEDATA, 0, true},
+    {ZTRipc_REQUEST_TYPE_UNLOCK_VOLUMEDATA, 0, true},
+    {ZTRipc_REQUEST_TYPE_DOWNLOAD_VOLUMEDATA, 0, true},
+    {ZTRipc_REQUEST_TYPE_OBJECT_TRANSFER_DONE, 0, true},
+    {ZTRipc_REQUEST_TYPE_SET_VOXEL_SIZE, 1, true},
+    {ZTRipc_REQUEST_TYPE_SET_CURSOR, 3, true},
+    {ZTRipc_REQUEST_TYPE_SET_BOX, 6, true},
+    {ZTRipc_REQUEST_TYPE_CREATE_OBJECT_GROUP, 0, false},
+    {ZTRipc_REQUEST_TYPE_DOWNLOAD_OBJECT_GROUP, 1, false},
+    {ZTRipc_REQUEST_TYPE_REMOVE_OBJECT_GROUP, 1, true},
+};
+
+// The table entry of `type`; nullptr for a type the host does not know.
+const RequestKind* request_kind(int32_t type) {
+  for (const RequestKind& kind : kRequestKinds)
+    if (kind.type == type) return &kind;
+  return nullptr;
+}
+
 int used_words(int32_t type) {
-  switch (type) {
-    case ZTRipc_REQUEST_TYPE_SET_VOXEL_SIZE: return 1;
-    case ZTRipc_REQUEST_TYPE_SET_CURSOR: return 3;
-    case ZTRipc_REQUEST_TYPE_SET_BOX: return 6;
-    case ZTRipc_REQUEST_TYPE_DOWNLOAD_OBJECT_GROUP: return 1;
-    case ZTRipc_REQUEST_TYPE_REMOVE_OBJECT_GROUP: return 1;
-    default: return 0;
-  }
+  const RequestKind* kind = request_kind(type);
+  return kind ? kind->words : 0;
 }
 
-bool known_request(int32_t type) {
-  switch (type) {
-    case 211: case 212: case 221: case 222: case 233: case 234: case 235: case 236:
-    case 251: case 322: case 464: case 465: case 511: case 512: case 514:
-      return true;
-    default:
-      return false;
-  }
-}
+bool known_request(int32_t type) { return request_kind(type) != nullptr; }
 
-// Requests the client writes again and again until it sees the acceptance.
 bool waits_for_acceptance(int32_t type) {
-  switch (type) {
-    case 222: case 233: case 234: case 235: case 236: case 251: case 322: case 464: case 465:
-    case 514:
-      return true;
-    default:
-      return false;
-  }
+  const RequestKind* kind = request_kind(type);
+  return kind && kind->waits_for_acceptance;
 }
 
 // Identity of the object behind a board name: a client that uploads again creates a new one.
@@ -64,6 +77,7 @@ bool board_identity(const std::string& name, dev_t* dev, ino_t* ino) {
   *ino = st.st_ino;
   return true;
 }
+
 
 }  // namespace
 

@@ -13,15 +13,11 @@
 #include <vector>
 
 #include "sdk/ipc/object_group.h"
+#include "sdk/ipc/object_group_ptr.h"
 #include "sdk/ipc/shared_memory.h"
 #include "sdk/volume/raw_volume.h"
 
 namespace ztr::host {
-
-struct GroupDeleter {
-  void operator()(ZTR_OBJECT_GROUP* group) const { ZTR_DeleteObjectGroup(group); }
-};
-using GroupPtr = std::unique_ptr<ZTR_OBJECT_GROUP, GroupDeleter>;
 
 // Everything the host holds and records while it serves.
 struct HostState {

@@ -4,7 +4,8 @@
 # script runs itself under a virtual display, answers the start-up notices, saves a
 # screenshot of the main window and quits.
 # usage: tools/demo-helixia.sh [BUILD_DIR]   (default: build)
-set -u
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-build}" && pwd) || { echo "no build folder ${1:-build}" >&2; exit 1; }
 bin=$build/bin
 for program in ztrhost heLiXIA ztrphantom; do
@@ -33,15 +34,25 @@ tools=$(cd "$(dirname "$0")" && pwd)
   echo "RTNN example set: $demo/rtnn (default set $demo/rtnn_data/heLiXIA.rtnnFile.bin)"
 cd "$demo" || exit 1
 
-client=$(( 7000 + $$ % 2000 ))
+. "$root/tests/support/client_number.sh"
+reserve_client_number client
 if [ "$headless" = no ]; then
   echo "heLiXIA opens; host output goes to $demo/host_output when you quit."
   exec "$bin/ztrhost" serve --client "$client" --input "$demo/phantom/dwi.raw" \
     --output "$demo/host_output" -- "$bin/heLiXIA"
 fi
 
-# Headless: drive the window with xdotool.
-"$bin/ztrhost" serve --client "$client" --input "$demo/phantom/dwi.raw" \
+# Headless: drive the window with xdotool; the whole session has a deadline.
+host_pid=
+cleanup() {
+  if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
+    kill "$host_pid" 2>/dev/null || true
+    wait "$host_pid" 2>/dev/null || true
+  fi
+  rm -f "/dev/shm/ZTR_IPC_"*"($(printf '%04d' "$client"))"
+}
+trap cleanup EXIT
+timeout 300 "$bin/ztrhost" serve --client "$client" --input "$demo/phantom/dwi.raw" \
   --output "$demo/host_output" -- "$bin/heLiXIA" > "$demo/console.log" 2>&1 &
 host_pid=$!
 find_window() {
@@ -58,14 +69,20 @@ answer() {
   sleep 0.2
   xdotool key --clearmodifiers "${@:2}"
 }
-main=$(find_window '^heLiXIA$' 60) || { echo "no window" >&2; kill "$host_pid"; exit 1; }
+main=$(find_window '^heLiXIA$' 60) || { echo "no window" >&2; exit 1; }
 while notice=$(find_window '^Important Notice$' 5); do
   answer "$notice" Return
   sleep 0.5
 done
 sleep 1
-import -window "$main" "$artifacts/helixia-demo.png" && echo "screenshot: $artifacts/helixia-demo.png"
+if import -window "$main" "$artifacts/helixia-demo.png"; then
+  echo "screenshot: $artifacts/helixia-demo.png"
+fi
 answer "$main" ctrl+q
 if confirmation=$(find_window '^Important Notice$' 10); then answer "$confirmation" Return; fi
-wait "$host_pid"
+# Bounded: the host runs under its own deadline.
+status=0
+wait "$host_pid" || status=$?
+host_pid=
+[ "$status" -eq 0 ] || { echo "the host ended with status $status (see $demo/console.log)" >&2; exit 1; }
 echo "console: $demo/console.log; host output: $demo/host_output"

@@ -3,7 +3,7 @@
 # fKORVANsieve (radius 2.5) and leaves the noisy input and the filtered result in DIR as
 # raw volume files and NIfTI images, with a short noise report.
 # usage: tools/demo-median.sh DIR [BUILD_DIR] [RADIUS]   (defaults: build, 2.5)
-set -u
+set -euo pipefail
 [ $# -ge 1 ] || { echo "usage: $0 DIR [BUILD_DIR] [RADIUS]" >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$1
@@ -52,18 +52,24 @@ save(f"{out}/phantom_noisy.raw", noisy)
 PY
 echo "phantom: $out/phantom_noisy.raw (96 x 96 x 48, signed 16-bit; clean copy phantom_clean.raw)"
 
-client=$(( 6000 + $$ % 2000 ))
+. "$root/tests/support/client_number.sh"
+reserve_client_number client
+# Boards of a host that was stopped by its deadline would stay behind.
+cleanup() {
+  rm -f "/dev/shm/ZTR_IPC_"*"($(printf '%04d' "$client"))"
+}
+trap cleanup EXIT
 # The noisy input as the host holds it (raw + NIfTI), with no plug-in.
-echo quit | "$bin/ztrhost" serve --client "$client" --input "$out/phantom_noisy.raw" \
+echo quit | timeout 120 "$bin/ztrhost" serve --client "$client" --input "$out/phantom_noisy.raw" \
   --output "$out/noisy" --stay > /dev/null 2> "$out/noisy.log" ||
   { echo "ztrhost could not load the phantom (see $out/noisy.log)" >&2; exit 1; }
 
 start=$(date +%s.%N)
-"$bin/ztrhost" serve --client "$client" --input "$out/phantom_noisy.raw" \
-  --output "$out/filtered" -- "$bin/fKORVANsieve" "$radius" 2> "$out/filtered.log"
-status=$?
+status=0
+timeout 600 "$bin/ztrhost" serve --client "$client" --input "$out/phantom_noisy.raw" \
+  --output "$out/filtered" -- "$bin/fKORVANsieve" "$radius" 2> "$out/filtered.log" || status=$?
 end=$(date +%s.%N)
-tr '\r' '\n' < "$out/filtered.log" | grep -v '^$' | tail -3
+tr '\r' '\n' < "$out/filtered.log" | grep -v '^$' | tail -3 || true
 [ $status -eq 0 ] && [ -f "$out/filtered/volume.raw" ] ||
   { echo "serving fKORVANsieve failed (status $status, see $out/filtered.log)" >&2; exit 1; }
 

@@ -2,11 +2,8 @@
 #include "analyzer/app/app_state.h"
 
 #include "analyzer/rtnn/rtnn_files.h"
-#include "sdk/ipc/object_group.h"
 
 AppState::AppState() : result_buffer(ZTR_RESULT_BUFFER_BYTES) {}
-
-AppState::~AppState() { release_display_group(); }
 
 void AppState::set_data_source_text(std::string text) {
   if (text.size() > ZTR_DATA_SOURCE_TEXT_BYTES - 1) text.resize(ZTR_DATA_SOURCE_TEXT_BYTES - 1);
@@ -14,8 +11,3 @@ void AppState::set_data_source_text(std::string text) {
 }
 
 int AppState::rtnn_count() const { return rtnn_table().count(); }
-
-void AppState::release_display_group() {
-  ZTR_DeleteObjectGroup(display_group);
-  display_group = nullptr;
-}

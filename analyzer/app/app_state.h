@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "analyzer/app/dialogs.h"
 #include "analyzer/app/slice_views.h"
 #include "analyzer/dti/dti_data.h"
+#include "analyzer/objects/roi_commands.h"
 #include "sdk/ipc/ipc_client.h"
+#include "sdk/ipc/object_group_ptr.h"
 #include "sdk/volume/raw_volume.h"
 
 struct ZTR_OBJECT_GROUP;
@@ -36,9 +39,6 @@ struct WorkSessionObjects {
   std::function<void()> store_panels;
 };
 
-// Modal dialog result codes.
-inline constexpr int ZTR_DIALOG_OK = 789;        // file selection and value entry
-inline constexpr int ZTR_CONFIRMATION_OK = 661;  // confirmation
 
 // Page modes: the Study performer page is current, or any other page.
 inline constexpr int ZTR_PAGE_MODE_STUDY = 254;
@@ -63,14 +63,14 @@ enum class FileKind : int {
   MpgText,
   RoiObject,
   StudyObject,
+  NiftiMask,
   WorkSession,
 };
-inline constexpr int ZTR_FILE_KIND_COUNT = 7;
+inline constexpr int ZTR_FILE_KIND_COUNT = 8;
 
-// Numbering of new objects; clean-up resets all of them so that names start at 1 again.
+// Numbering of new studies; clean-up resets all of them so that names start at 1 again.
+// (The ROI list keeps its own ID and name counters.)
 struct ObjectCounters {
-  int roi_id = 0;
-  std::array<int, 3> roi_names{};  // spherical, freehand, voxelgroup
   int study_id = 0;
   std::array<int, 3> study_names{};  // fiber tracking, diffusion profile, voxel statistics
 };
@@ -114,7 +114,6 @@ using BroadcasterPtr = std::unique_ptr<ZTRipc_BROADCASTER, BroadcasterDeleter>;
 
 struct AppState {
   AppState();
-  ~AppState();
   AppState(const AppState&) = delete;
   AppState& operator=(const AppState&) = delete;
 
@@ -133,8 +132,7 @@ struct AppState {
   int objects_shown = 0;
   int thread_count = ZTR_DEFAULT_THREADS;
   uint16_t active_study_id = ZTR_NO_ACTIVE_ID;
-  uint16_t active_roi_id = ZTR_NO_ACTIVE_ID;
-  ZTR_OBJECT_GROUP* display_group = nullptr;  // owned; released with ZTR_DeleteObjectGroup
+  GroupPtr display_group;
   int display_group_id = -1;
   int initialized = 0;
   int auto_update = 0;
@@ -148,6 +146,9 @@ struct AppState {
   ObjectCounters counters;
   SessionHooks hooks;
   SliceViewSet views;
+  // The ROIs, the active ROI and the working copies of the ROI editor's panels: the one
+  // record of which ROI is active.
+  RoiEditor roi_editor;
 
   std::string& file_name(FileKind kind) { return file_names[static_cast<int>(kind)]; }
   // Loaded networks: the network table's own count, so that it cannot go stale.
@@ -156,5 +157,4 @@ struct AppState {
   bool dti_ready() const { return dti && dti->mpg_ready == 1; }
   // Replaces the data source text, cut to what its buffer holds.
   void set_data_source_text(std::string text);
-  void release_display_group();
 };

@@ -10,6 +10,10 @@
 
 #include "analyzer/notice.h"
 
+// Modal dialog result codes.
+inline constexpr int ZTR_DIALOG_OK = 789;        // file selection and value entry
+inline constexpr int ZTR_CONFIRMATION_OK = 661;  // confirmation
+
 // Title of every warning Notice.
 inline constexpr char ZTR_NOTICE_TITLE[] = "Important Notice";
 
@@ -89,7 +93,7 @@ inline void show_important_notice(Dialogs& dialogs, const std::string& text, int
 // One beep, then the confirmation; true when confirmed.
 inline bool ask_confirmation(Dialogs& dialogs, const std::string& text) {
   dialogs.beep();
-  return dialogs.confirmation(ZTR_NOTICE_TITLE, text, 240, 100) == 661;
+  return dialogs.confirmation(ZTR_NOTICE_TITLE, text, 240, 100) == ZTR_CONFIRMATION_OK;
 }
 
 // The notices of the analyzer.

@@ -102,10 +102,9 @@ bool import_volume(AppState& state, Dialogs& dialogs, const VolumeLoader& loader
 }
 
 void clear_host_display_object(AppState& state) {
-  state.release_display_group();
-  if (ZTR_OBJECT_GROUP* empty = ZTR_NewObjectGroup(8)) {
-    ZTRipc_UpdateObjectGroup(empty, state.display_group_id);
-    ZTR_DeleteObjectGroup(empty);
+  state.display_group.reset();
+  if (const GroupPtr empty{ZTR_NewObjectGroup(8)}) {
+    ZTRipc_UpdateObjectGroup(empty.get(), state.display_group_id);
   }
   std::fprintf(stderr, "ROI cleaned in ZANTREVIUM.\n");
 }

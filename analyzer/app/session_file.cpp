@@ -148,10 +148,12 @@ bool write_work_session(const WorkSessionSource& source, const SessionByteSink& 
     }
     study_sizes.push_back(stored_study_bytes(*study));
   }
-  for (size_t s : roi_sizes) {
-    if (s > kMaxBlockBytes) {
-      *reason = "a ROI is too large for a session file";
-      return false;
+  for (const std::vector<size_t>* sizes : {&roi_sizes, &study_sizes}) {
+    for (size_t s : *sizes) {
+      if (s > kMaxBlockBytes) {
+        *reason = "an object is too large for a session file (2 GiB or more)";
+        return false;
+      }
     }
   }
 

@@ -89,6 +89,9 @@ struct SliceViewFrame {
   std::function<void(SliceViewFrame&)> on_change;
   // The front end repaints and syncs its widgets (toggle, orientation bar).
   std::function<void(SliceViewFrame&)> on_repaint;
+  // Paints what the owner keeps beside the drawing (a voxelgroup's voxels) over the composed
+  // picture, in the picture's 0xAARRGGBB pixels; none: the picture stays as composed.
+  std::function<void(const SliceView&, std::vector<uint32_t>&)> decorate;
 };
 
 // ---- the view record --------------------------------------------------------------------

@@ -42,17 +42,14 @@ void startup_apply_settings(AppState& state) {
 }
 
 int create_host_object() {
-  ZTR_OBJECT_GROUP* group = ZTR_NewObjectGroup(8);
+  const GroupPtr group(ZTR_NewObjectGroup(8));
   if (!group) return -1;
   int32_t id = -1;
-  int result = ZTRipc_TransferObjectGroup(group, &id);
-  if (result == -1) {
+  if (ZTRipc_TransferObjectGroup(group.get(), &id) == -1) {
     std::fprintf(stderr, "Faile in ZTRipc_TransferObjectGroup()\n");
-    ZTR_DeleteObjectGroup(group);
     return -1;
   }
   std::fprintf(stderr, "Assigned object group ID: %d\n", id);
-  ZTR_DeleteObjectGroup(group);
   return id;
 }
 
@@ -61,7 +58,7 @@ void startup_create_display_object(AppState& state) {
   if (state.display_group_id == -1) {
     std::fprintf(stderr, "<!!!> failed to allocate object in server.\n");
   }
-  state.release_display_group();
+  state.display_group.reset();
 }
 
 bool startup_initial_download(AppState& state) {
@@ -106,7 +103,7 @@ void shutdown_application(AppState& state) {
   state.volume.reset();
   std::fprintf(stderr, "Requesting removal of Object %d\n", state.display_group_id);
   if (state.display_group_id != -1) ZTRipc_RemoveObjectGroup(state.display_group_id);
-  state.release_display_group();
+  state.display_group.reset();
   clean_up_objects(state);
   if (state.hooks.release_rtnns) state.hooks.release_rtnns(state);
   if (state.hooks.release_views) state.hooks.release_views(state);
@@ -146,7 +143,6 @@ int run_helixia_unguarded(int argc, const char* const* argv, Frontend& frontend,
   if (!frontend.visual_is_true_color()) return abandon_startup(state.get());
   startup_create_display_object(*state);
   state->active_study_id = ZTR_NO_ACTIVE_ID;
-  state->active_roi_id = ZTR_NO_ACTIVE_ID;
   if (!startup_initial_download(*state)) return abandon_startup(state.get());
   build_dti_data_from_volume(*state);
   if (state->hooks.create_initial_objects) state->hooks.create_initial_objects(*state);

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "analyzer/app/roi_session.h"
 #include "analyzer/app/session.h"
 #include "analyzer/app/session_file.h"
 #include "analyzer/app/text_format.h"
 #include "analyzer/dti/mpg_setting.h"
+#include "analyzer/objects/roi_commands.h"
 #include "analyzer/objects/roi_object.h"
 #include "analyzer/studies/study_commands.h"
 
@@ -15,14 +17,20 @@ namespace {
 
 inline constexpr char kNotSessionFile[] = "This is NOT a kLS-II WORK file.";
 
+// The front end's lists; without a hook the ROI editor's list, and no studies.
 WorkSessionObjects session_objects(AppState& state) {
-  return state.hooks.session_objects ? state.hooks.session_objects(state) : WorkSessionObjects{};
+  if (state.hooks.session_objects) return state.hooks.session_objects(state);
+  WorkSessionObjects objects;
+  objects.rois = &state.roi_editor.rois;
+  objects.store_panels = [&state] {
+    sync_views_into_panels(state);
+    store_active_roi(state.roi_editor);
+  };
+  return objects;
 }
 
-GridSize volume_grid(const AppState& state) {
-  if (!state.volume || !state.volume->header) return GridSize{1, 1, 1};
-  const VolumeHeader& h = *state.volume->header;
-  return GridSize{h.x, h.y, h.z};
+bool uses_roi_editor(const AppState& state, const WorkSessionObjects& objects) {
+  return objects.rois == &state.roi_editor.rois;
 }
 
 // Deletes every object; lists the front end does not hand over are left to its own hook.
@@ -52,7 +60,6 @@ int restore_rois(AppState& state, WorkSessionObjects& objects, StagedWorkSession
   }
   // Listed-ROI references name restored IDs: a new ROI must never take one of them.
   objects.rois->next_id = std::max(objects.rois->next_id, highest + 1);
-  state.counters.roi_id = std::max(state.counters.roi_id, highest + 1);
   std::fprintf(stderr, "%d ROI objects\n", created);
   return created;
 }
@@ -168,7 +175,12 @@ void open_work_data_command(AppState& state, Dialogs& dialogs) {
   const int studies = restore_studies(state, objects, staged);
   if (objects.rois) objects.rois->active_id = staged.active_roi_id;
   if (objects.studies) objects.studies->active_id = staged.active_study_id;
-  state.active_roi_id = staged.active_roi_id;
+  if (uses_roi_editor(state, objects) && staged.active_roi_id != ZTR_SESSION_NO_ID) {
+    // The active ROI into its panel and view, as selecting it in the list does.
+    state.roi_editor.rois.active_id = ZTR_SESSION_NO_ID;
+    roi_select(state.roi_editor, staged.active_roi_id, volume_grid(state));
+    show_active_roi(state);
+  }
   state.active_study_id = staged.active_study_id;
   dialogs.notice("Notice", format_text("Objects loaded: %d studies / %d ROIs.", studies, rois));
 

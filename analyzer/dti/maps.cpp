@@ -11,6 +11,7 @@
 
 #include "analyzer/dti/mpg_setting.h"
 #include "analyzer/dti/numerical.h"
+#include "analyzer/dti/tensor_slabs.h"
 
 namespace {
 
@@ -139,8 +140,8 @@ bool compute_standard_dti_map_volumes(const DiffusionTensorImageData* data, int1
   };
   WorkRunOptions run = options;
   if (!run.progress_format) run.progress_format = "\r(color FA, FA, ADC, isoD) Computation %d%% completed";
-  const int clamped = threads < 1 ? 1 : threads > 512 ? 512 : threads;
-  run_split_work(h.z, clamped, worker, run);
+  const int clamped = threads > 512 ? 512 : threads;
+  run_split_work(h.z, clamped < 1 ? 1 : clamped, worker, run);
   *maps = std::move(out);
   return true;
 }

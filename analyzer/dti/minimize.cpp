@@ -6,6 +6,7 @@
 
 #include "analyzer/dti/mpg_setting.h"
 #include "analyzer/dti/tensor.h"
+#include "analyzer/dti/tensor_slabs.h"
 
 namespace {
 
@@ -39,35 +40,21 @@ int minimize_dti_data(DiffusionTensorImageData* data, int threads,
   const int16_t* source0 = ZTR_ChannelData<int16_t>(data->volume, 0);
   int16_t* out[7];
   for (int c = 0; c < 7; ++c) out[c] = ZTR_ChannelData<int16_t>(result.get(), c);
-  const int64_t slice = int64_t(h.x) * h.y;
-
-  auto worker = [&](const WorkPart& part) {
-    TensorPtr tensor(ZTRdti_NewTensor(data->dti_channels, data->b0_channels));
-    if (!tensor) {
-      std::fprintf(stderr, "insufficient memory\n");
-      return;
-    }
-    for (int k = 0; k < part.count; ++k) {
-      const int64_t begin = slice * (part.first + k);
-      for (int64_t i = begin; i < begin + slice; ++i) {
-        const int16_t so_raw = source0[i];
-        out[0][i] = so_raw;
-        if (!tensor_fit_at_index(data, tensor.get(), i) || !ZTRdti_IsFiniteTensor(tensor.get())) {
-          continue;  // channels 1-6 stay 0
-        }
-        for (int d = 0; d < 6; ++d) {
-          const float adc = ZTRdti_GetADCAlongDirection(tensor.get(), directions[d]);
-          const float attenuation =
-              static_cast<float>(std::exp(-static_cast<double>(kMinimizedBValue * adc)));
-          out[d + 1][i] = saturate_int16(static_cast<float>(so_raw) * attenuation);
-        }
-      }
-      part.done->store(k + 1, std::memory_order_relaxed);
-    }
-  };
   WorkRunOptions run = options;
   if (!run.progress_format) run.progress_format = "\rDTI minimization %d%% completed";
-  run_split_work(h.z, threads < 1 ? 1 : threads, worker, run);
+  for_each_voxel_with_tensor(data, threads, run, [&](ZTR_DTI_TENSOR* tensor, int64_t i) {
+    const int16_t so_raw = source0[i];
+    out[0][i] = so_raw;
+    if (!tensor_fit_at_index(data, tensor, i) || !ZTRdti_IsFiniteTensor(tensor)) {
+      return;  // channels 1-6 stay 0
+    }
+    for (int d = 0; d < 6; ++d) {
+      const float adc = ZTRdti_GetADCAlongDirection(tensor, directions[d]);
+      const float attenuation =
+          static_cast<float>(std::exp(-static_cast<double>(kMinimizedBValue * adc)));
+      out[d + 1][i] = saturate_int16(static_cast<float>(so_raw) * attenuation);
+    }
+  });
 
   ZTR_SwapRawVolumeData(data->volume, result.get());
   result.reset();

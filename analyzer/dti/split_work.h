@@ -1,42 +1,4 @@
-// The work split shared by every multi-threaded computation, and the runner that starts one
-// worker per part plus a console progress reporter.
+// The DTI computations split their slices with the SDK's slab runner.
 #pragma once
 
-#include <atomic>
-#include <cstdio>
-#include <functional>
-#include <vector>
-
-// Splits n items into at most k contiguous parts and writes the part sizes (in order) to
-// sizes, which must hold min(n, k) entries. Returns the number of parts; 0 when n or k is
-// not positive (nothing written). The result can be fewer parts than requested: 9 items on
-// 4 workers give 3 parts of 3.
-int split_work(int n, int k, int* sizes);
-// The same as a vector of part sizes.
-std::vector<int> split_work(int n, int k);
-
-// One worker's share: items first .. first+count-1. The worker adds to `done` (relaxed
-// order is enough) as items complete; the reporter only reads it.
-struct WorkPart {
-  int first;
-  int count;
-  std::atomic<int>* done;
-};
-
-struct WorkRunOptions {
-  // printf format of the progress line, with one %d for the percentage; it starts with a
-  // carriage return, e.g. "\rDTI minimization %d%% completed".
-  const char* progress_format = nullptr;
-  std::FILE* console = stderr;
-  // Lets tests refuse the start of a part as a failed thread creation would (returns the
-  // error code, 0 to start normally).
-  std::function<int(int part)> start_failure;
-};
-
-// Splits `items` over `threads` workers with split_work, runs body(part) on one thread per
-// part and, with more than one worker, a progress reporter; joins every thread and prints
-// "\n" to the console before returning. A thread that cannot be started prints
-// "Warning: thread creation err (%d)\n" and its items are skipped; the reporter then counts
-// only the parts that run. Returns the number of parts that ran. Never throws.
-int run_split_work(int items, int threads, const std::function<void(const WorkPart&)>& body,
-                   const WorkRunOptions& options);
+#include "sdk/volume/slab_runner.h"

@@ -19,6 +19,9 @@
 #include <thread>
 #include <vector>
 
+static_assert(sizeof(nifti_1_header) == ZTR_NIFTI1_HEADER_SIZE);
+static_assert(sizeof(nifti_2_header) == ZTR_NIFTI2_HEADER_SIZE);
+
 namespace {
 
 struct NiftiImageDeleter {

@@ -59,3 +59,8 @@ int SaveNiftiVolume(const RawVolumeData* volume, const char* path, const ImageGe
 int SaveNiftiChannel(const RawVolumeData* volume, int32_t channel, const char* path,
                      const ImageGeometry& geometry, const NiftiImageLabel& label,
                      std::string* error);
+
+// The first word of an uncompressed NIfTI file: the size of its header, which tells the two
+// versions apart.
+inline constexpr int32_t ZTR_NIFTI1_HEADER_SIZE = 348;
+inline constexpr int32_t ZTR_NIFTI2_HEADER_SIZE = 540;

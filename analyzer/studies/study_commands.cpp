@@ -77,7 +77,12 @@ STUDY_OBJECT* new_study_object(StudyList& list, StudyEnvironment& env, int32_t t
       env.page->store_panel(*active);
     }
   }
-  std::unique_ptr<STUDY_OBJECT> study = make_study_object(type);
+  std::unique_ptr<STUDY_OBJECT> study;
+  try {
+    study = make_study_object(type);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "memory FULL ?\n");
+  }
   if (!study) {
     std::fprintf(stderr, "Err: new_study_object\n");
     return nullptr;
@@ -136,7 +141,6 @@ STUDY_OBJECT* duplicate_active_study(StudyList& list, StudyEnvironment& env) {
   copy->kind = source->kind;
   const std::vector<StudyRegion*> regions = study_regions(*copy);
   for (size_t i = 0; i < regions.size(); ++i) regions[i]->box = own_boxes[i];
-  copy->visibility = source->visibility;
   set_study_name(*copy, std::string("copy of ") + source->name);
   if (env.page) {
     env.page->load_panel(*copy);

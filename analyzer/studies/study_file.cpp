@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -551,9 +552,16 @@ StudyFileStatus read_study_file(const std::string& path, std::unique_ptr<STUDY_O
     fail(reason, "the study file size cannot be used");
     return StudyFileStatus::Refused;
   }
-  std::vector<uint8_t> bytes(size_t(info.st_size));
-  const size_t got = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file);
-  std::fclose(file);
-  bytes.resize(got);
-  return parse_study_file(bytes.data(), bytes.size(), study, volume, reason);
+  try {
+    std::vector<uint8_t> bytes(size_t(info.st_size));
+    const size_t got = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    file = nullptr;
+    bytes.resize(got);
+    return parse_study_file(bytes.data(), bytes.size(), study, volume, reason);
+  } catch (const std::bad_alloc&) {
+    if (file) std::fclose(file);
+    fail(reason, "not enough memory to read the study file");
+    return StudyFileStatus::Refused;
+  }
 }

@@ -14,6 +14,7 @@
 #include "analyzer/app/slice_view.h"
 #include "analyzer/voxel/diffusion_profile.h"
 #include "analyzer/voxel/voxel_statistics.h"
+#include "sdk/ipc/object_group_ptr.h"
 #include "sdk/ipc/object_group.h"
 #include "sdk/volume/box.h"
 
@@ -111,10 +112,7 @@ struct StudyResult {
   virtual ~StudyResult() = default;
 };
 
-struct ObjectGroupDeleter {
-  void operator()(ZTR_OBJECT_GROUP* group) const { ZTR_DeleteObjectGroup(group); }
-};
-using ObjectGroupPtr = std::unique_ptr<ZTR_OBJECT_GROUP, ObjectGroupDeleter>;
+using ObjectGroupPtr = GroupPtr;
 
 struct STUDY_OBJECT {
   STUDY_OBJECT() = default;

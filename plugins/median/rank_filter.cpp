@@ -23,6 +23,7 @@
 #include "plugins/median/selection_network.h"
 #include "plugins/median/sliding_histogram.h"
 #include "plugins/median/value_coding.h"
+#include "sdk/volume/slab_runner.h"
 
 namespace {
 
@@ -50,12 +51,14 @@ struct Slab {
   int64_t nz = 0;
 };
 
-// Each of the first T-1 workers takes floor(Z/T) slices, the last one the rest.
+// One slab per part of the slab runner's split, in the runner's order.
 std::vector<Slab> split_slices(int64_t z, int32_t workers) {
-  std::vector<Slab> slabs(static_cast<size_t>(workers));
-  const int64_t each = z / workers;
-  for (int32_t t = 0; t < workers; ++t) slabs[t] = {t * each, each};
-  slabs.back().nz = z - (workers - 1) * each;
+  std::vector<Slab> slabs;
+  int64_t z0 = 0;
+  for (const int count : split_work(static_cast<int>(z), workers)) {
+    slabs.push_back({z0, count});
+    z0 += count;
+  }
   return slabs;
 }
 
@@ -113,26 +116,22 @@ std::vector<Run> kernel_runs(const ZTR_KERNEL& k, const PaddedShape& s) {
   return runs;
 }
 
-// Runs fn(t) on `slabs.size()` threads and joins them. Creation errors are reported and
-// leave that worker's part untouched.
+// Runs fn(t) for every slab on the slab runner. A slab whose thread cannot start is computed
+// on the calling thread: the channel is swapped in afterwards, so no slab may stay unset.
 template <class Fn>
-bool run_workers(size_t workers, Fn fn) {
-  std::vector<std::thread> handles;
-  try {
-    handles.reserve(workers);
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, kNoThreadTable, static_cast<int>(workers));
-    return false;
-  }
-  for (size_t t = 0; t < workers; ++t) {
-    try {
-      handles.emplace_back(fn, t);
-    } catch (const std::system_error& e) {
-      std::fprintf(stderr, kThreadCreation, e.code().value());
-    }
-  }
-  for (std::thread& h : handles) h.join();
-  return true;
+bool run_workers(const RankFilterRun& run, const std::vector<Slab>& slabs, Fn fn) {
+  WorkRunOptions options;
+  options.start_failure = run.start_failure;
+  options.run_unstarted_parts_here = true;
+  const int ran = run_split_work(
+      static_cast<int>(slabs.size()), static_cast<int>(slabs.size()),
+      [&fn](const WorkPart& part) {
+        for (int t = part.first; t < part.first + part.count; ++t) fn(static_cast<size_t>(t));
+      },
+      options);
+  if (ran == static_cast<int>(slabs.size())) return true;
+  std::fprintf(stderr, kNoThreadTable, static_cast<int>(slabs.size()));
+  return false;
 }
 
 template <class T>
@@ -274,7 +273,7 @@ void select_slab(const uint32_t* padded, const PaddedShape& s, const std::vector
 
 template <class T>
 bool filter_extreme(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, bool minimum,
-                    int32_t threads, T* out) {
+                    const RankFilterRun& run, T* out) {
   Buffer<T> padded = allocate<T>(s.voxels());
   if (!padded) {
     std::fputs(kNoMemory, stderr);
@@ -282,8 +281,8 @@ bool filter_extreme(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, boo
   }
   pad_mirrored(src, s, padded.get(), [](T v) { return v; });
   const std::vector<int64_t> offsets = linear_offsets(k, s);
-  const std::vector<Slab> slabs = split_slices(s.z, threads);
-  return run_workers(slabs.size(), [&](size_t t) {
+  const std::vector<Slab> slabs = split_slices(s.z, run.threads);
+  return run_workers(run, slabs, [&](size_t t) {
     if (minimum) {
       extreme_slab<T, true>(padded.get(), s, offsets, out, slabs[t]);
     } else {
@@ -308,7 +307,7 @@ bool make_histograms(const std::vector<Slab>& slabs, size_t codes,
 
 template <class Code, class T, class Coder>
 bool filter_coded(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint32_t rank,
-                  int32_t threads, const std::vector<float>& values, Coder code_of, T* out) {
+                  const RankFilterRun& run, const std::vector<float>& values, Coder code_of, T* out) {
   Buffer<Code> padded = allocate<Code>(s.voxels());
   if (!padded) {
     std::fputs(kNoMemory, stderr);
@@ -317,14 +316,14 @@ bool filter_coded(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint3
   pad_mirrored(src, s, padded.get(), [&](T v) { return static_cast<Code>(code_of(v)); });
   std::vector<T> code_values(values.size());
   for (size_t c = 0; c < values.size(); ++c) code_values[c] = from_float<T>(values[c]);
-  const std::vector<Slab> slabs = split_slices(s.z, threads);
+  const std::vector<Slab> slabs = split_slices(s.z, run.threads);
   if (k.points.count <= kMaxNetworkInputs) {
     const std::vector<int64_t> offsets = linear_offsets(k, s);
     const std::vector<Comparator> network = rank_network(k.points.count, static_cast<int>(rank));
     const int width = network_width(k.points.count);
     const T* values_of_codes = code_values.data();
     auto value_of = [values_of_codes](Code c) { return values_of_codes[c]; };
-    return run_workers(slabs.size(), [&](size_t t) {
+    return run_workers(run, slabs, [&](size_t t) {
       network_slab<Code, T>(padded.get(), s, offsets, network, width, rank, value_of, out,
                             slabs[t]);
     });
@@ -332,7 +331,7 @@ bool filter_coded(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint3
   const std::vector<Run> runs = kernel_runs(k, s);
   std::vector<std::unique_ptr<SlidingHistogram>> histograms;
   if (!make_histograms(slabs, values.size(), histograms)) return false;
-  return run_workers(slabs.size(), [&](size_t t) {
+  return run_workers(run, slabs, [&](size_t t) {
     if (!histograms[t]) return;
     histogram_slab<Code, T>(padded.get(), s, runs, rank, code_values.data(), out, slabs[t],
                             *histograms[t]);
@@ -341,7 +340,7 @@ bool filter_coded(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint3
 
 template <class T>
 bool filter_keys(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint32_t rank,
-                 int32_t threads, T* out) {
+                 const RankFilterRun& run, T* out) {
   Buffer<uint32_t> padded = allocate<uint32_t>(s.voxels());
   if (!padded) {
     std::fputs(kNoMemory, stderr);
@@ -349,12 +348,12 @@ bool filter_keys(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint32
   }
   pad_mirrored(src, s, padded.get(), [](T v) { return float_key(static_cast<float>(v)); });
   const std::vector<int64_t> offsets = linear_offsets(k, s);
-  const std::vector<Slab> slabs = split_slices(s.z, threads);
+  const std::vector<Slab> slabs = split_slices(s.z, run.threads);
   if (k.points.count <= kMaxNetworkInputs) {
     const std::vector<Comparator> network = rank_network(k.points.count, static_cast<int>(rank));
     const int width = network_width(k.points.count);
     auto value_of = [](uint32_t key) { return from_float<T>(key_float(key)); };
-    return run_workers(slabs.size(), [&](size_t t) {
+    return run_workers(run, slabs, [&](size_t t) {
       network_slab<uint32_t, T>(padded.get(), s, offsets, network, width, rank, value_of, out,
                                 slabs[t]);
     });
@@ -368,7 +367,7 @@ bool filter_keys(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint32
     std::fputs(kNoThreadData, stderr);
     return false;
   }
-  return run_workers(slabs.size(), [&](size_t t) {
+  return run_workers(run, slabs, [&](size_t t) {
     if (slabs[t].nz == 0) return;
     select_slab<T>(padded.get(), s, offsets, rank, out, slabs[t], buffers[t]);
   });
@@ -376,9 +375,9 @@ bool filter_keys(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, uint32
 
 template <class T>
 bool filter_typed(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, int32_t rank,
-                  int32_t threads, T* out) {
-  if (rank == 0) return filter_extreme(src, s, k, true, threads, out);
-  if (rank == k.points.count - 1) return filter_extreme(src, s, k, false, threads, out);
+                  const RankFilterRun& run, T* out) {
+  if (rank == 0) return filter_extreme(src, s, k, true, run, out);
+  if (rank == k.points.count - 1) return filter_extreme(src, s, k, false, run, out);
   const auto r = static_cast<uint32_t>(rank);
   const size_t n = static_cast<size_t>(s.x * s.y * s.z);
   if constexpr (sizeof(T) <= 2 && std::is_integral_v<T>) {
@@ -386,26 +385,26 @@ bool filter_typed(const T* src, const PaddedShape& s, const ZTR_KERNEL& k, int32
     coding.build(src, n);
     auto code_of = [&](T v) { return coding.code(v); };
     if constexpr (sizeof(T) == 1) {
-      return filter_coded<uint8_t>(src, s, k, r, threads, coding.values, code_of, out);
+      return filter_coded<uint8_t>(src, s, k, r, run, coding.values, code_of, out);
     } else {
-      return filter_coded<uint16_t>(src, s, k, r, threads, coding.values, code_of, out);
+      return filter_coded<uint16_t>(src, s, k, r, run, coding.values, code_of, out);
     }
   } else {
     KeyCoding coding;
     if (coding.build(src, n)) {
       auto code_of = [&](T v) { return coding.code(v); };
-      return filter_coded<uint16_t>(src, s, k, r, threads, coding.values, code_of, out);
+      return filter_coded<uint16_t>(src, s, k, r, run, coding.values, code_of, out);
     }
-    return filter_keys(src, s, k, r, threads, out);
+    return filter_keys(src, s, k, r, run, out);
   }
 }
 
 bool dispatch(int32_t type, const void* src, const PaddedShape& s, const ZTR_KERNEL& k,
-              int32_t rank, int32_t threads, void* out) {
+              int32_t rank, const RankFilterRun& run, void* out) {
   switch (type) {
 #define ZTR_RANK_CASE(code, T) \
   case code:                   \
-    return filter_typed<T>(static_cast<const T*>(src), s, k, rank, threads, static_cast<T*>(out));
+    return filter_typed<T>(static_cast<const T*>(src), s, k, rank, run, static_cast<T*>(out));
     ZTR_RANK_CASE(ZTR_TYPE_UINT8, uint8_t)
     ZTR_RANK_CASE(ZTR_TYPE_INT8, int8_t)
     ZTR_RANK_CASE(ZTR_TYPE_UINT16, uint16_t)
@@ -432,8 +431,8 @@ bool padded_size_fits(const VolumeHeader& h, int64_t margin) {
 
 }  // namespace
 
-void ZTR_RankFilter_MT(RawVolumeData* volume, int32_t channel, ZTR_KERNEL* kernel, int32_t rank,
-                       int32_t threads) {
+void ztr_median::rank_filter(RawVolumeData* volume, int32_t channel, ZTR_KERNEL* kernel,
+                             int32_t rank, const RankFilterRun& run) {
   if (!ZTR_IsValidKernel(kernel)) {
     std::fputs(kInvalidKernel, stderr);
     return;
@@ -468,14 +467,21 @@ void ZTR_RankFilter_MT(RawVolumeData* volume, int32_t channel, ZTR_KERNEL* kerne
     // The record's own 32-bit offsets follow the padded size when they fit; the workers use
     // 64-bit offsets of their own.
     ZTR_ComputePointListOffsets(&kernel->points, padded_dims);
-    if (!dispatch(volume->types[channel], volume->data[channel], shape, *kernel, rank,
-                  std::clamp(threads, 1, kMaxWorkers), output->data[0])) {
+    RankFilterRun clamped = run;
+    clamped.threads = std::clamp(run.threads, 1, kMaxWorkers);
+    if (!dispatch(volume->types[channel], volume->data[channel], shape, *kernel, rank, clamped,
+                  output->data[0])) {
       return;
     }
     ZTR_ExchangeChannels(volume, channel, output.get(), 0);
   } catch (const std::bad_alloc&) {
     std::fputs(kNoMemory, stderr);
   }
+}
+
+void ZTR_RankFilter_MT(RawVolumeData* volume, int32_t channel, ZTR_KERNEL* kernel, int32_t rank,
+                       int32_t threads) {
+  ztr_median::rank_filter(volume, channel, kernel, rank, {threads, {}});
 }
 
 void ZTR_MedianFilter_MT(RawVolumeData* volume, int32_t channel, ZTR_KERNEL* kernel,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "plugins/median/kernel.h"
 #include "sdk/volume/raw_volume.h"
@@ -24,3 +25,19 @@ void ZTR_MinimumFilter_MT(RawVolumeData* volume, int32_t channel, ZTR_KERNEL* ke
                           int32_t threads);
 void ZTR_MaximumFilter_MT(RawVolumeData* volume, int32_t channel, ZTR_KERNEL* kernel,
                           int32_t threads);
+
+namespace ztr_median {
+
+struct RankFilterRun {
+  int32_t threads = 1;
+  // Lets tests refuse a worker's start as a failed thread creation would (returns the error
+  // code, 0 to start normally). A slab whose worker cannot start is filtered on the calling
+  // thread, so the channel is always filtered whole.
+  std::function<int(int slab)> start_failure;
+};
+
+// ZTR_RankFilter_MT with the worker start open to tests.
+void rank_filter(RawVolumeData* volume, int32_t channel, ZTR_KERNEL* kernel, int32_t rank,
+                 const RankFilterRun& run);
+
+}  // namespace ztr_median

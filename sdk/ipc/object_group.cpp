@@ -61,58 +61,7 @@ bool has_colors(const std::vector<ZTR_OBJECT_COLOR>& colors, const std::vector<T
   return !points.empty() && colors.size() == points.size();
 }
 
-size_t group_wire_size(const ZTR_OBJECT_GROUP* group);
-
-size_t object_wire_size(int32_t type, const void* object) {
-  switch (type) {
-    case ZTR_OBJECT_TYPE_SPHERE: return 24;
-    case ZTR_OBJECT_TYPE_ELLIPSOID: return 68;
-    case ZTR_OBJECT_TYPE_SEGMENT: return 40;
-    case ZTR_OBJECT_TYPE_CODE_14:
-    case ZTR_OBJECT_TYPE_CODE_16:
-    case ZTR_OBJECT_TYPE_CODE_17:
-    case ZTR_OBJECT_TYPE_CODE_18: return opaque_fixed_size(type);
-    case ZTR_OBJECT_TYPE_CODE_21: {
-      const auto* o = static_cast<const ZTR_OPAQUE_OBJECT*>(object);
-      return (o != nullptr && is_valid_code21_payload(o->payload)) ? o->payload.size()
-                                                                   : kCode21EmptySize;
-    }
-    case ZTR_OBJECT_TYPE_SEGMENTS: {
-      const auto* o = static_cast<const ZTR_SEGMENTS_OBJECT*>(object);
-      return 4 + 24 * (o != nullptr ? segments_count(*o) : 0);
-    }
-    case ZTR_OBJECT_TYPE_POLYLINE: {
-      const auto* o = static_cast<const ZTR_POLYLINE_OBJECT*>(object);
-      if (o == nullptr) return 5;
-      return 5 + 12 * o->points.size() + (has_colors(o->colors, o->points) ? 16 * o->points.size() : 0);
-    }
-    case ZTR_OBJECT_TYPE_TUBE: {
-      const auto* o = static_cast<const ZTR_TUBE_OBJECT*>(object);
-      if (o == nullptr) return 13;
-      return 13 + 16 * o->points.size() + (has_colors(o->colors, o->points) ? 16 * o->points.size() : 0);
-    }
-    case ZTR_OBJECT_TYPE_TRIANGULAR_MESH: {
-      const auto* o = static_cast<const ZTR_TRIANGULAR_MESH*>(object);
-      if (o == nullptr) return 9;
-      return 9 + 12 * o->triangles.size() + 24 * o->vertices.size() +
-             (has_colors(o->colors, o->vertices) ? 16 * o->vertices.size() : 0);
-    }
-    case ZTR_OBJECT_TYPE_GROUP: {
-      const auto* o = static_cast<const ZTR_OBJECT_GROUP*>(object);
-      return o != nullptr ? group_wire_size(o) : 4;
-    }
-    default: return 0;  // 15, 22 and unrecognised codes carry no payload
-  }
-}
-
-size_t group_wire_size(const ZTR_OBJECT_GROUP* group) {
-  const size_t n = used_slots(*group);
-  size_t total = 4 + 24 * n;
-  for (size_t i = 0; i < n; ++i) total += object_wire_size(group->types[i], group->objects[i]);
-  return total;
-}
-
-// ---- writer -----------------------------------------------------------------------------
+// ---- wire stream helpers --------------------------------------------------------------------
 
 class Writer {
  public:
@@ -148,142 +97,6 @@ class Writer {
   unsigned char* out_;
   size_t pos_ = 0;
 };
-
-void write_group(Writer& w, const ZTR_OBJECT_GROUP* group);
-
-void write_object(Writer& w, int32_t type, const void* object) {
-  switch (type) {
-    case ZTR_OBJECT_TYPE_SPHERE: {
-      const auto* o = static_cast<const ZTR_SPHERE_OBJECT*>(object);
-      if (o == nullptr) return w.zeros(24);
-      w.point(o->centre);
-      w.f32(o->radius);
-      w.i32(o->tail[0]);
-      w.i32(o->tail[1]);
-      return;
-    }
-    case ZTR_OBJECT_TYPE_ELLIPSOID: {
-      const auto* o = static_cast<const ZTR_ELLIPSOID_OBJECT*>(object);
-      if (o == nullptr) return w.zeros(68);
-      for (const auto& p : o->points) w.point(p);
-      for (int32_t v : o->values) w.i32(v);
-      w.i32(o->tail[0]);
-      w.i32(o->tail[1]);
-      return;
-    }
-    case ZTR_OBJECT_TYPE_SEGMENT: {
-      const auto* o = static_cast<const ZTR_SEGMENT_OBJECT*>(object);
-      if (o == nullptr) return w.zeros(40);
-      for (const auto& p : o->points) w.point(p);
-      for (int32_t v : o->values) w.i32(v);
-      w.i32(o->tail[0]);
-      w.i32(o->tail[1]);
-      return;
-    }
-    case ZTR_OBJECT_TYPE_CODE_14:
-    case ZTR_OBJECT_TYPE_CODE_16:
-    case ZTR_OBJECT_TYPE_CODE_17:
-    case ZTR_OBJECT_TYPE_CODE_18: {
-      const auto* o = static_cast<const ZTR_OPAQUE_OBJECT*>(object);
-      const size_t fixed = opaque_fixed_size(type);
-      const size_t have = o != nullptr ? std::min(o->payload.size(), fixed) : 0;
-      if (have > 0) w.bytes(o->payload.data(), have);
-      w.zeros(fixed - have);
-      return;
-    }
-    case ZTR_OBJECT_TYPE_CODE_21: {
-      const auto* o = static_cast<const ZTR_OPAQUE_OBJECT*>(object);
-      if (o != nullptr && is_valid_code21_payload(o->payload)) {
-        w.bytes(o->payload.data(), o->payload.size());
-      } else {
-        w.zeros(kCode21EmptySize);
-      }
-      return;
-    }
-    case ZTR_OBJECT_TYPE_SEGMENTS: {
-      const auto* o = static_cast<const ZTR_SEGMENTS_OBJECT*>(object);
-      const size_t n = o != nullptr ? segments_count(*o) : 0;
-      w.i32(static_cast<int32_t>(n));
-      if (n == 0) return;
-      w.points(o->starts, n);
-      w.points(o->ends, n);
-      return;
-    }
-    case ZTR_OBJECT_TYPE_POLYLINE: {
-      const auto* o = static_cast<const ZTR_POLYLINE_OBJECT*>(object);
-      if (o == nullptr) {
-        w.u8(0);
-        w.i32(0);
-        return;
-      }
-      const bool colored = has_colors(o->colors, o->points);
-      w.u8(colored ? 1 : 0);
-      w.i32(static_cast<int32_t>(o->points.size()));
-      w.points(o->points, o->points.size());
-      if (colored) {
-        for (const auto& c : o->colors) w.color(c);
-      }
-      return;
-    }
-    case ZTR_OBJECT_TYPE_TUBE: {
-      const auto* o = static_cast<const ZTR_TUBE_OBJECT*>(object);
-      if (o == nullptr) return w.zeros(13);
-      const size_t n = o->points.size();
-      const bool colored = has_colors(o->colors, o->points);
-      w.u8(colored ? 1 : 0);
-      w.i32(static_cast<int32_t>(n));
-      w.points(o->points, n);
-      for (size_t i = 0; i < n; ++i) w.f32(i < o->radii.size() ? o->radii[i] : 0.0f);
-      if (colored) {
-        for (const auto& c : o->colors) w.color(c);
-      }
-      w.i32(o->tail[0]);
-      w.i32(o->tail[1]);
-      return;
-    }
-    case ZTR_OBJECT_TYPE_TRIANGULAR_MESH: {
-      const auto* o = static_cast<const ZTR_TRIANGULAR_MESH*>(object);
-      if (o == nullptr) {
-        // A missing mesh is sent as an empty one so that the objects after it stay readable.
-        std::fputs("NULL??\n", stderr);
-        return w.zeros(9);
-      }
-      const bool colored = has_colors(o->colors, o->vertices);
-      w.u8(colored ? 1 : 0);
-      w.i32(static_cast<int32_t>(o->triangles.size()));
-      w.i32(static_cast<int32_t>(o->vertices.size()));
-      for (const auto& t : o->triangles) {
-        w.i32(t[0]);
-        w.i32(t[1]);
-        w.i32(t[2]);
-      }
-      w.points(o->vertices, o->vertices.size());
-      w.points(o->normals, o->vertices.size());
-      if (colored) {
-        for (const auto& c : o->colors) w.color(c);
-      }
-      return;
-    }
-    case ZTR_OBJECT_TYPE_GROUP: {
-      const auto* o = static_cast<const ZTR_OBJECT_GROUP*>(object);
-      if (o == nullptr) return w.i32(0);
-      write_group(w, o);
-      return;
-    }
-    default: return;
-  }
-}
-
-void write_group(Writer& w, const ZTR_OBJECT_GROUP* group) {
-  const size_t n = used_slots(*group);
-  w.i32(static_cast<int32_t>(n));
-  for (size_t i = 0; i < n; ++i) w.i32(group->types[i]);
-  for (size_t i = 0; i < n; ++i) w.i32(group->flags[i]);
-  for (size_t i = 0; i < n; ++i) w.color(group->colors[i].value_or(kWhite));
-  for (size_t i = 0; i < n; ++i) write_object(w, group->types[i], group->objects[i]);
-}
-
-// ---- reader -----------------------------------------------------------------------------
 
 // Every read checks the bytes left first; a failed check poisons the reader.
 class Reader {
@@ -326,170 +139,356 @@ class Reader {
   bool ok_ = true;
 };
 
+// ---- one codec per record type ----------------------------------------------------------------
+//
+// A reader sets `failed` when the input is refused and returns the new object otherwise.
+// Every size function and writer accepts a missing object (nullptr): it is sent as an empty
+// record so that the objects after it stay readable.
+
+size_t group_wire_size(const ZTR_OBJECT_GROUP* group);
+void write_group(Writer& w, const ZTR_OBJECT_GROUP* group);
 ZTR_OBJECT_GROUP* read_group(Reader& r, int depth);
 
 template <class T>
-void* read_fixed_record(Reader& r, T* record, size_t bytes) {
-  if (!r.bytes(record, bytes)) {
-    delete record;
-    return nullptr;
-  }
-  return record;
+void delete_as(void* object) {
+  delete static_cast<T*>(object);
 }
 
-// Reads one payload. Sets `failed` when the input is refused; returns the object (nullptr
-// for payload-less and unrecognised codes).
+// Records copied byte for byte: sphere (24), ellipsoid (68), segment (40).
+template <class T>
+size_t fixed_record_size(int32_t, const void*) {
+  return sizeof(T);
+}
+template <class T>
+void write_fixed_record(Writer& w, int32_t, const void* object) {
+  if (object == nullptr) return w.zeros(sizeof(T));
+  const T* o = static_cast<const T*>(object);
+  for (const auto& p : o->points) w.point(p);
+  for (int32_t v : o->values) w.i32(v);
+  w.i32(o->tail[0]);
+  w.i32(o->tail[1]);
+}
+template <>
+void write_fixed_record<ZTR_SPHERE_OBJECT>(Writer& w, int32_t, const void* object) {
+  if (object == nullptr) return w.zeros(sizeof(ZTR_SPHERE_OBJECT));
+  const auto* o = static_cast<const ZTR_SPHERE_OBJECT*>(object);
+  w.point(o->centre);
+  w.f32(o->radius);
+  w.i32(o->tail[0]);
+  w.i32(o->tail[1]);
+}
+template <class T>
+void* read_fixed_record(Reader& r, int32_t, int, bool& failed) {
+  auto o = std::make_unique<T>();
+  failed = !r.bytes(o.get(), sizeof(T));
+  return failed ? nullptr : o.release();
+}
+static_assert(sizeof(ZTR_SPHERE_OBJECT) == 24);
+static_assert(sizeof(ZTR_ELLIPSOID_OBJECT) == 68);
+static_assert(sizeof(ZTR_SEGMENT_OBJECT) == 40);
+
+// Codes 14, 16, 17, 18: opaque payloads of a fixed size, cut or zero-filled to it.
+size_t opaque_size(int32_t type, const void*) { return opaque_fixed_size(type); }
+void write_opaque(Writer& w, int32_t type, const void* object) {
+  const auto* o = static_cast<const ZTR_OPAQUE_OBJECT*>(object);
+  const size_t fixed = opaque_fixed_size(type);
+  const size_t have = o != nullptr ? std::min(o->payload.size(), fixed) : 0;
+  if (have > 0) w.bytes(o->payload.data(), have);
+  w.zeros(fixed - have);
+}
+void* read_opaque(Reader& r, int32_t type, int, bool& failed) {
+  const size_t fixed = opaque_fixed_size(type);
+  failed = r.left() < fixed;
+  if (failed) return nullptr;
+  auto o = std::make_unique<ZTR_OPAQUE_OBJECT>();
+  o->payload.resize(fixed);
+  r.bytes(o->payload.data(), fixed);
+  return o.release();
+}
+
+// Code 21: an opaque payload that carries its own point count.
+size_t code21_size(int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_OPAQUE_OBJECT*>(object);
+  return (o != nullptr && is_valid_code21_payload(o->payload)) ? o->payload.size() : kCode21EmptySize;
+}
+void write_code21(Writer& w, int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_OPAQUE_OBJECT*>(object);
+  if (o != nullptr && is_valid_code21_payload(o->payload)) {
+    w.bytes(o->payload.data(), o->payload.size());
+  } else {
+    w.zeros(kCode21EmptySize);
+  }
+}
+void* read_code21(Reader& r, int32_t, int, bool& failed) {
+  int32_t n = 0;
+  failed = !r.count(n, 12, 28);
+  if (failed) return nullptr;
+  auto o = std::make_unique<ZTR_OPAQUE_OBJECT>();
+  o->payload.resize(12 * static_cast<size_t>(n) + kCode21EmptySize);
+  std::memcpy(o->payload.data(), &n, 4);
+  r.bytes(o->payload.data() + 4, o->payload.size() - 4);
+  return o.release();
+}
+
+size_t segments_size(int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_SEGMENTS_OBJECT*>(object);
+  return 4 + 24 * (o != nullptr ? segments_count(*o) : 0);
+}
+void write_segments(Writer& w, int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_SEGMENTS_OBJECT*>(object);
+  const size_t n = o != nullptr ? segments_count(*o) : 0;
+  w.i32(static_cast<int32_t>(n));
+  if (n == 0) return;
+  w.points(o->starts, n);
+  w.points(o->ends, n);
+}
+void* read_segments(Reader& r, int32_t, int, bool& failed) {
+  int32_t n = 0;
+  failed = !r.count(n, 24, 0);
+  if (failed) return nullptr;
+  auto o = std::make_unique<ZTR_SEGMENTS_OBJECT>();
+  o->starts.resize(static_cast<size_t>(n));
+  o->ends.resize(static_cast<size_t>(n));
+  for (auto& p : o->starts) r.point(p);
+  for (auto& p : o->ends) r.point(p);
+  return o.release();
+}
+
+size_t polyline_size(int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_POLYLINE_OBJECT*>(object);
+  if (o == nullptr) return 5;
+  return 5 + 12 * o->points.size() + (has_colors(o->colors, o->points) ? 16 * o->points.size() : 0);
+}
+void write_polyline(Writer& w, int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_POLYLINE_OBJECT*>(object);
+  if (o == nullptr) {
+    w.u8(0);
+    w.i32(0);
+    return;
+  }
+  const bool colored = has_colors(o->colors, o->points);
+  w.u8(colored ? 1 : 0);
+  w.i32(static_cast<int32_t>(o->points.size()));
+  w.points(o->points, o->points.size());
+  if (colored) {
+    for (const auto& c : o->colors) w.color(c);
+  }
+}
+void* read_polyline(Reader& r, int32_t, int, bool& failed) {
+  uint8_t colored = 0;
+  int32_t n = 0;
+  failed = !r.u8(colored) || !r.count(n, colored ? 28 : 12, 0);
+  if (failed) return nullptr;
+  auto o = std::make_unique<ZTR_POLYLINE_OBJECT>();
+  o->points.resize(static_cast<size_t>(n));
+  for (auto& p : o->points) r.point(p);
+  if (colored) {
+    o->colors.resize(static_cast<size_t>(n));
+    for (auto& c : o->colors) r.color(c);
+  }
+  return o.release();
+}
+
+size_t tube_size(int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_TUBE_OBJECT*>(object);
+  if (o == nullptr) return 13;
+  return 13 + 16 * o->points.size() + (has_colors(o->colors, o->points) ? 16 * o->points.size() : 0);
+}
+void write_tube(Writer& w, int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_TUBE_OBJECT*>(object);
+  if (o == nullptr) return w.zeros(13);
+  const size_t n = o->points.size();
+  const bool colored = has_colors(o->colors, o->points);
+  w.u8(colored ? 1 : 0);
+  w.i32(static_cast<int32_t>(n));
+  w.points(o->points, n);
+  for (size_t i = 0; i < n; ++i) w.f32(i < o->radii.size() ? o->radii[i] : 0.0f);
+  if (colored) {
+    for (const auto& c : o->colors) w.color(c);
+  }
+  w.i32(o->tail[0]);
+  w.i32(o->tail[1]);
+}
+void* read_tube(Reader& r, int32_t, int, bool& failed) {
+  uint8_t colored = 0;
+  int32_t n = 0;
+  failed = !r.u8(colored) || !r.count(n, colored ? 32 : 16, 8);
+  if (failed) return nullptr;
+  auto o = std::make_unique<ZTR_TUBE_OBJECT>();
+  o->points.resize(static_cast<size_t>(n));
+  o->radii.resize(static_cast<size_t>(n));
+  for (auto& p : o->points) r.point(p);
+  for (auto& v : o->radii) r.f32(v);
+  if (colored) {
+    o->colors.resize(static_cast<size_t>(n));
+    for (auto& c : o->colors) r.color(c);
+  }
+  r.i32(o->tail[0]);
+  r.i32(o->tail[1]);
+  return o.release();
+}
+
+size_t mesh_size(int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_TRIANGULAR_MESH*>(object);
+  if (o == nullptr) return 9;
+  return 9 + 12 * o->triangles.size() + 24 * o->vertices.size() +
+         (has_colors(o->colors, o->vertices) ? 16 * o->vertices.size() : 0);
+}
+void write_mesh(Writer& w, int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_TRIANGULAR_MESH*>(object);
+  if (o == nullptr) {
+    std::fputs("NULL??\n", stderr);
+    return w.zeros(9);
+  }
+  const bool colored = has_colors(o->colors, o->vertices);
+  w.u8(colored ? 1 : 0);
+  w.i32(static_cast<int32_t>(o->triangles.size()));
+  w.i32(static_cast<int32_t>(o->vertices.size()));
+  for (const auto& t : o->triangles) {
+    w.i32(t[0]);
+    w.i32(t[1]);
+    w.i32(t[2]);
+  }
+  w.points(o->vertices, o->vertices.size());
+  w.points(o->normals, o->vertices.size());
+  if (colored) {
+    for (const auto& c : o->colors) w.color(c);
+  }
+}
+void* read_mesh(Reader& r, int32_t, int, bool& failed) {
+  uint8_t colored = 0;
+  int32_t t = 0;
+  int32_t v = 0;
+  failed = !r.u8(colored) || !r.count(t, 12, 0) || !r.i32(v) || v < 0;
+  if (failed) return nullptr;
+  const unsigned __int128 need = static_cast<unsigned __int128>(t) * 12 +
+                                 static_cast<unsigned __int128>(v) * (colored ? 40 : 24);
+  failed = need > r.left();
+  if (failed) return nullptr;
+  std::unique_ptr<ZTR_TRIANGULAR_MESH> o;
+  try {
+    o = std::make_unique<ZTR_TRIANGULAR_MESH>();
+    o->triangles.resize(static_cast<size_t>(t));
+    o->vertices.resize(static_cast<size_t>(v));
+    o->normals.resize(static_cast<size_t>(v));
+  } catch (const std::bad_alloc&) {
+    std::fputs("triangularMesh: NULL\n", stderr);
+    failed = true;
+    return nullptr;
+  }
+  for (auto& tri : o->triangles) {
+    r.i32(tri[0]);
+    r.i32(tri[1]);
+    r.i32(tri[2]);
+    for (int32_t index : tri) {
+      if (index < 0 || index >= v) failed = true;
+    }
+  }
+  if (failed) return nullptr;
+  for (auto& p : o->vertices) r.point(p);
+  for (auto& p : o->normals) r.point(p);
+  if (colored) {
+    try {
+      o->colors.resize(static_cast<size_t>(v));
+      for (auto& c : o->colors) r.color(c);
+    } catch (const std::bad_alloc&) {
+      std::fputs("Not enough memory for colors\n", stderr);
+      o->colors.clear();
+      r.skip(16 * static_cast<size_t>(v));
+    }
+  }
+  return o.release();
+}
+
+size_t nested_group_size(int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_OBJECT_GROUP*>(object);
+  return o != nullptr ? group_wire_size(o) : 4;
+}
+void write_nested_group(Writer& w, int32_t, const void* object) {
+  const auto* o = static_cast<const ZTR_OBJECT_GROUP*>(object);
+  if (o == nullptr) return w.i32(0);
+  write_group(w, o);
+}
+void* read_nested_group(Reader& r, int32_t, int depth, bool& failed) {
+  ZTR_OBJECT_GROUP* nested = read_group(r, depth + 1);
+  failed = nested == nullptr;
+  return nested;
+}
+
+struct ObjectCodec {
+  int32_t type;
+  size_t (*size)(int32_t type, const void* object);
+  void (*write)(Writer& w, int32_t type, const void* object);
+  void* (*read)(Reader& r, int32_t type, int depth, bool& failed);
+  void (*destroy)(void* object);
+};
+
+// Every type code with a payload. Codes 15, 22 and unrecognised ones carry none and own
+// nothing: they have no entry.
+constexpr ObjectCodec kCodecs[] = {
+    {ZTR_OBJECT_TYPE_SPHERE, fixed_record_size<ZTR_SPHERE_OBJECT>,
+     write_fixed_record<ZTR_SPHERE_OBJECT>, read_fixed_record<ZTR_SPHERE_OBJECT>,
+     delete_as<ZTR_SPHERE_OBJECT>},
+    {ZTR_OBJECT_TYPE_ELLIPSOID, fixed_record_size<ZTR_ELLIPSOID_OBJECT>,
+     write_fixed_record<ZTR_ELLIPSOID_OBJECT>, read_fixed_record<ZTR_ELLIPSOID_OBJECT>,
+     delete_as<ZTR_ELLIPSOID_OBJECT>},
+    {ZTR_OBJECT_TYPE_SEGMENT, fixed_record_size<ZTR_SEGMENT_OBJECT>,
+     write_fixed_record<ZTR_SEGMENT_OBJECT>, read_fixed_record<ZTR_SEGMENT_OBJECT>,
+     delete_as<ZTR_SEGMENT_OBJECT>},
+    {ZTR_OBJECT_TYPE_CODE_14, opaque_size, write_opaque, read_opaque, delete_as<ZTR_OPAQUE_OBJECT>},
+    {ZTR_OBJECT_TYPE_CODE_16, opaque_size, write_opaque, read_opaque, delete_as<ZTR_OPAQUE_OBJECT>},
+    {ZTR_OBJECT_TYPE_CODE_17, opaque_size, write_opaque, read_opaque, delete_as<ZTR_OPAQUE_OBJECT>},
+    {ZTR_OBJECT_TYPE_CODE_18, opaque_size, write_opaque, read_opaque, delete_as<ZTR_OPAQUE_OBJECT>},
+    {ZTR_OBJECT_TYPE_CODE_21, code21_size, write_code21, read_code21, delete_as<ZTR_OPAQUE_OBJECT>},
+    {ZTR_OBJECT_TYPE_SEGMENTS, segments_size, write_segments, read_segments,
+     delete_as<ZTR_SEGMENTS_OBJECT>},
+    {ZTR_OBJECT_TYPE_POLYLINE, polyline_size, write_polyline, read_polyline,
+     delete_as<ZTR_POLYLINE_OBJECT>},
+    {ZTR_OBJECT_TYPE_TUBE, tube_size, write_tube, read_tube, delete_as<ZTR_TUBE_OBJECT>},
+    {ZTR_OBJECT_TYPE_TRIANGULAR_MESH, mesh_size, write_mesh, read_mesh,
+     delete_as<ZTR_TRIANGULAR_MESH>},
+    {ZTR_OBJECT_TYPE_GROUP, nested_group_size, write_nested_group, read_nested_group,
+     delete_as<ZTR_OBJECT_GROUP>},
+};
+
+const ObjectCodec* codec_of(int32_t type) {
+  for (const ObjectCodec& codec : kCodecs)
+    if (codec.type == type) return &codec;
+  return nullptr;
+}
+
+size_t object_wire_size(int32_t type, const void* object) {
+  const ObjectCodec* codec = codec_of(type);
+  return codec ? codec->size(type, object) : 0;
+}
+
+void write_object(Writer& w, int32_t type, const void* object) {
+  if (const ObjectCodec* codec = codec_of(type)) codec->write(w, type, object);
+}
+
+// Returns the object (nullptr for payload-less and unrecognised codes: nothing consumed).
 void* read_object(Reader& r, int32_t type, int depth, bool& failed) {
   failed = false;
-  switch (type) {
-    case ZTR_OBJECT_TYPE_SPHERE: {
-      static_assert(sizeof(ZTR_SPHERE_OBJECT) == 24);
-      void* result = read_fixed_record(r, new ZTR_SPHERE_OBJECT{}, 24);
-      failed = result == nullptr;
-      return result;
-    }
-    case ZTR_OBJECT_TYPE_ELLIPSOID: {
-      static_assert(sizeof(ZTR_ELLIPSOID_OBJECT) == 68);
-      void* result = read_fixed_record(r, new ZTR_ELLIPSOID_OBJECT{}, 68);
-      failed = result == nullptr;
-      return result;
-    }
-    case ZTR_OBJECT_TYPE_SEGMENT: {
-      static_assert(sizeof(ZTR_SEGMENT_OBJECT) == 40);
-      void* result = read_fixed_record(r, new ZTR_SEGMENT_OBJECT{}, 40);
-      failed = result == nullptr;
-      return result;
-    }
-    case ZTR_OBJECT_TYPE_CODE_14:
-    case ZTR_OBJECT_TYPE_CODE_16:
-    case ZTR_OBJECT_TYPE_CODE_17:
-    case ZTR_OBJECT_TYPE_CODE_18: {
-      const size_t fixed = opaque_fixed_size(type);
-      if (r.left() < fixed) {
-        failed = true;
-        return nullptr;
-      }
-      auto o = std::make_unique<ZTR_OPAQUE_OBJECT>();
-      o->payload.resize(fixed);
-      r.bytes(o->payload.data(), fixed);
-      return o.release();
-    }
-    case ZTR_OBJECT_TYPE_CODE_21: {
-      int32_t n = 0;
-      if (!r.count(n, 12, 28)) {
-        failed = true;
-        return nullptr;
-      }
-      auto o = std::make_unique<ZTR_OPAQUE_OBJECT>();
-      o->payload.resize(12 * static_cast<size_t>(n) + kCode21EmptySize);
-      std::memcpy(o->payload.data(), &n, 4);
-      r.bytes(o->payload.data() + 4, o->payload.size() - 4);
-      return o.release();
-    }
-    case ZTR_OBJECT_TYPE_SEGMENTS: {
-      int32_t n = 0;
-      if (!r.count(n, 24, 0)) {
-        failed = true;
-        return nullptr;
-      }
-      auto o = std::make_unique<ZTR_SEGMENTS_OBJECT>();
-      o->starts.resize(static_cast<size_t>(n));
-      o->ends.resize(static_cast<size_t>(n));
-      for (auto& p : o->starts) r.point(p);
-      for (auto& p : o->ends) r.point(p);
-      return o.release();
-    }
-    case ZTR_OBJECT_TYPE_POLYLINE: {
-      uint8_t colored = 0;
-      int32_t n = 0;
-      if (!r.u8(colored) || !r.count(n, colored ? 28 : 12, 0)) {
-        failed = true;
-        return nullptr;
-      }
-      auto o = std::make_unique<ZTR_POLYLINE_OBJECT>();
-      o->points.resize(static_cast<size_t>(n));
-      for (auto& p : o->points) r.point(p);
-      if (colored) {
-        o->colors.resize(static_cast<size_t>(n));
-        for (auto& c : o->colors) r.color(c);
-      }
-      return o.release();
-    }
-    case ZTR_OBJECT_TYPE_TUBE: {
-      uint8_t colored = 0;
-      int32_t n = 0;
-      if (!r.u8(colored) || !r.count(n, colored ? 32 : 16, 8)) {
-        failed = true;
-        return nullptr;
-      }
-      auto o = std::make_unique<ZTR_TUBE_OBJECT>();
-      o->points.resize(static_cast<size_t>(n));
-      o->radii.resize(static_cast<size_t>(n));
-      for (auto& p : o->points) r.point(p);
-      for (auto& v : o->radii) r.f32(v);
-      if (colored) {
-        o->colors.resize(static_cast<size_t>(n));
-        for (auto& c : o->colors) r.color(c);
-      }
-      r.i32(o->tail[0]);
-      r.i32(o->tail[1]);
-      return o.release();
-    }
-    case ZTR_OBJECT_TYPE_TRIANGULAR_MESH: {
-      uint8_t colored = 0;
-      int32_t t = 0;
-      int32_t v = 0;
-      if (!r.u8(colored) || !r.count(t, 12, 0) || !r.i32(v) || v < 0) {
-        failed = true;
-        return nullptr;
-      }
-      const unsigned __int128 need = static_cast<unsigned __int128>(t) * 12 +
-                                     static_cast<unsigned __int128>(v) * (colored ? 40 : 24);
-      if (need > r.left()) {
-        failed = true;
-        return nullptr;
-      }
-      std::unique_ptr<ZTR_TRIANGULAR_MESH> o;
-      try {
-        o = std::make_unique<ZTR_TRIANGULAR_MESH>();
-        o->triangles.resize(static_cast<size_t>(t));
-        o->vertices.resize(static_cast<size_t>(v));
-        o->normals.resize(static_cast<size_t>(v));
-      } catch (const std::bad_alloc&) {
-        std::fputs("triangularMesh: NULL\n", stderr);
-        failed = true;
-        return nullptr;
-      }
-      for (auto& tri : o->triangles) {
-        r.i32(tri[0]);
-        r.i32(tri[1]);
-        r.i32(tri[2]);
-        for (int32_t index : tri) {
-          if (index < 0 || index >= v) failed = true;
-        }
-      }
-      if (failed) return nullptr;
-      for (auto& p : o->vertices) r.point(p);
-      for (auto& p : o->normals) r.point(p);
-      if (colored) {
-        try {
-          o->colors.resize(static_cast<size_t>(v));
-          for (auto& c : o->colors) r.color(c);
-        } catch (const std::bad_alloc&) {
-          std::fputs("Not enough memory for colors\n", stderr);
-          o->colors.clear();
-          r.skip(16 * static_cast<size_t>(v));
-        }
-      }
-      return o.release();
-    }
-    case ZTR_OBJECT_TYPE_GROUP: {
-      ZTR_OBJECT_GROUP* nested = read_group(r, depth + 1);
-      failed = nested == nullptr;
-      return nested;
-    }
-    default: return nullptr;  // no payload: nothing consumed
-  }
+  const ObjectCodec* codec = codec_of(type);
+  return codec ? codec->read(r, type, depth, failed) : nullptr;
+}
+
+// ---- groups on the wire -----------------------------------------------------------------------
+
+size_t group_wire_size(const ZTR_OBJECT_GROUP* group) {
+  const size_t n = used_slots(*group);
+  size_t total = 4 + 24 * n;
+  for (size_t i = 0; i < n; ++i) total += object_wire_size(group->types[i], group->objects[i]);
+  return total;
+}
+
+void write_group(Writer& w, const ZTR_OBJECT_GROUP* group) {
+  const size_t n = used_slots(*group);
+  w.i32(static_cast<int32_t>(n));
+  for (size_t i = 0; i < n; ++i) w.i32(group->types[i]);
+  for (size_t i = 0; i < n; ++i) w.i32(group->flags[i]);
+  for (size_t i = 0; i < n; ++i) w.color(group->colors[i].value_or(kWhite));
+  for (size_t i = 0; i < n; ++i) write_object(w, group->types[i], group->objects[i]);
 }
 
 ZTR_OBJECT_GROUP* read_group(Reader& r, int depth) {
@@ -686,24 +685,7 @@ ZTR_TRIANGULAR_MESH* ZTR_NewTriangularMesh(int32_t triangle_count, int32_t verte
 
 void ZTR_DeleteObject(int32_t type, void* object) {
   if (object == nullptr) return;
-  switch (type) {
-    case ZTR_OBJECT_TYPE_SPHERE: delete static_cast<ZTR_SPHERE_OBJECT*>(object); return;
-    case ZTR_OBJECT_TYPE_ELLIPSOID: delete static_cast<ZTR_ELLIPSOID_OBJECT*>(object); return;
-    case ZTR_OBJECT_TYPE_SEGMENT: delete static_cast<ZTR_SEGMENT_OBJECT*>(object); return;
-    case ZTR_OBJECT_TYPE_CODE_14:
-    case ZTR_OBJECT_TYPE_CODE_16:
-    case ZTR_OBJECT_TYPE_CODE_17:
-    case ZTR_OBJECT_TYPE_CODE_18:
-    case ZTR_OBJECT_TYPE_CODE_21: delete static_cast<ZTR_OPAQUE_OBJECT*>(object); return;
-    case ZTR_OBJECT_TYPE_SEGMENTS: delete static_cast<ZTR_SEGMENTS_OBJECT*>(object); return;
-    case ZTR_OBJECT_TYPE_POLYLINE: delete static_cast<ZTR_POLYLINE_OBJECT*>(object); return;
-    case ZTR_OBJECT_TYPE_TUBE: delete static_cast<ZTR_TUBE_OBJECT*>(object); return;
-    case ZTR_OBJECT_TYPE_TRIANGULAR_MESH:
-      delete static_cast<ZTR_TRIANGULAR_MESH*>(object);
-      return;
-    case ZTR_OBJECT_TYPE_GROUP: delete static_cast<ZTR_OBJECT_GROUP*>(object); return;
-    default: return;  // codes without a record type own nothing
-  }
+  if (const ObjectCodec* codec = codec_of(type)) codec->destroy(object);
 }
 
 // ---- wire form ----------------------------------------------------------------------------

@@ -28,6 +28,14 @@ enum : int32_t {
   ZTR_OBJECT_TYPE_GROUP = 99,       // ZTR_OBJECT_GROUP (nested)
 };
 
+// Every type code of the wire form, those without a payload included.
+inline constexpr int32_t ZTR_OBJECT_TYPE_CODES[] = {
+    ZTR_OBJECT_TYPE_SPHERE,   ZTR_OBJECT_TYPE_ELLIPSOID, ZTR_OBJECT_TYPE_SEGMENT,
+    ZTR_OBJECT_TYPE_CODE_14,  ZTR_OBJECT_TYPE_EMPTY_15,  ZTR_OBJECT_TYPE_CODE_16,
+    ZTR_OBJECT_TYPE_CODE_17,  ZTR_OBJECT_TYPE_CODE_18,   ZTR_OBJECT_TYPE_CODE_21,
+    ZTR_OBJECT_TYPE_EMPTY_22, ZTR_OBJECT_TYPE_SEGMENTS,  ZTR_OBJECT_TYPE_POLYLINE,
+    ZTR_OBJECT_TYPE_TUBE,     ZTR_OBJECT_TYPE_TRIANGULAR_MESH, ZTR_OBJECT_TYPE_GROUP};
+
 // The two trailing integers the constructors of types 11, 12, 13 and 62 set.
 inline constexpr int32_t ZTR_OBJECT_TAIL_0 = 8;
 inline constexpr int32_t ZTR_OBJECT_TAIL_1 = 142;

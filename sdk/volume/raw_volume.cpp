@@ -302,10 +302,11 @@ RawVolumeData* ZTR_GetRawVolumeDataFromSerializedData(const void* source, size_t
   int64_t voxels = 0;
   if (!voxel_count(header.x, header.y, header.z, &voxels)) return nullptr;
   const size_t n = static_cast<size_t>(header.channels);
-  const size_t tables = sizeof(VolumeHeader) + 8 * n;
+  const SerializedVolumeLayout layout = ZTR_SerializedVolumeLayout(header.channels);
+  const size_t tables = layout.blocks;
   if (size < tables) return nullptr;
-  const unsigned char* type_bytes = in + sizeof(VolumeHeader);
-  const unsigned char* attribute_bytes = type_bytes + 4 * n;
+  const unsigned char* type_bytes = in + layout.types;
+  const unsigned char* attribute_bytes = in + layout.attributes;
   // Sum of block sizes: at most 4096 channels of 2^31 voxels of 8 bytes, far below 2^63.
   size_t total = tables;
   for (size_t c = 0; c < n; ++c) {

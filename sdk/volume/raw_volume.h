@@ -84,6 +84,19 @@ void ZTR_ExchangeChannels(RawVolumeData* a, int32_t channel_a, RawVolumeData* b,
 
 // ---- serialization (little-endian byte image used on data boards and in files) ------
 
+// Where the parts of the byte image of a volume of `channels` channels start, counted from
+// its first byte: the header at 0, then the type table, the attribute table (one 32-bit word
+// per channel each) and the channel blocks one after another.
+struct SerializedVolumeLayout {
+  size_t types;
+  size_t attributes;
+  size_t blocks;
+};
+constexpr SerializedVolumeLayout ZTR_SerializedVolumeLayout(int32_t channels) {
+  const size_t n = channels > 0 ? static_cast<size_t>(channels) : 0;
+  return {sizeof(VolumeHeader), sizeof(VolumeHeader) + 4 * n, sizeof(VolumeHeader) + 8 * n};
+}
+
 // 16 + sum over channels of (8 + block bytes); 0 for nullptr.
 size_t ZTR_GetSerializedRawVolumeDataSize(const RawVolumeData* volume);
 // destination must hold ZTR_GetSerializedRawVolumeDataSize bytes; -1 for nullptr.

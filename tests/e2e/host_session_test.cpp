@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <sstream>
 #include <thread>
@@ -22,14 +23,16 @@
 #include "analyzer/io/raw_volume_file.h"
 #include "sdk/ipc/board_layout.h"
 #include "sdk/ipc/shared_memory.h"
-#include "tests/e2e/child_process.h"
 #include "tests/e2e/e2e_volumes.h"
+#include "tests/support/child_process.h"
+#include "tests/support/client_number.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using ztr::e2e::ChildProcess;
+using ztr::test::ChildProcess;
 
 constexpr auto kDeadline = 240s;  // generous: the machine is shared and may run sanitizers
 
@@ -41,15 +44,15 @@ std::string read_text(const fs::path& p) {
 class HostSession : public ::testing::Test {
  protected:
   void SetUp() override {
-    static int counter = 0;
-    client_ = int32_t((::getpid() % 90000 + 10000) * 10 + (counter++ % 10));
-    dir_ = fs::temp_directory_path() / ("ztr_e2e_" + std::to_string(client_));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    claim_ = ztr::test::reserve_client_number();
+    ASSERT_NE(claim_.value(), 0) << "no free client number";
+    client_ = claim_.value();
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir_ = std::make_unique<ztr::test::TempDir>("e2e_" + name);
+    ASSERT_FALSE(dir_->path().empty());
   }
   void TearDown() override {
     for (const auto& board : boards_left()) ztr::ipc::SharedMemory::unlink(board);
-    if (!HasFailure()) fs::remove_all(dir_);
   }
 
   // Names in /dev/shm that belong to this test's client number.
@@ -65,7 +68,7 @@ class HostSession : public ::testing::Test {
     return names;
   }
 
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string path(const std::string& name) const { return dir_->file(name); }
 
   void write_raw(const RawVolumeData* v, const std::string& name) {
     ASSERT_EQ(SaveRawVolumeFile(v, std::fopen(path(name).c_str(), "wb")), 0);
@@ -84,7 +87,7 @@ class HostSession : public ::testing::Test {
   VolumePtr output_volume() {
     return VolumePtr(LoadRawVolumeFile(path("out/volume.raw").c_str(), nullptr, nullptr, nullptr));
   }
-  std::string summary() const { return read_text(dir_ / "out" / "summary.json"); }
+  std::string summary() const { return read_text(dir_->path() / "out" / "summary.json"); }
 
   // Reads the broadcaster board's status word; -123 when it cannot be read.
   int32_t server_status() const {
@@ -94,8 +97,9 @@ class HostSession : public ::testing::Test {
     return status;
   }
 
+  ztr::test::ClientNumber claim_;
   int32_t client_ = 0;
-  fs::path dir_;
+  std::unique_ptr<ztr::test::TempDir> dir_;
 };
 
 bool contains(const std::string& text, const std::string& part) {
@@ -184,13 +188,13 @@ TEST_F(HostSession, ObjectGroupsVoxelSizeBoxAndCursorReachTheHost) {
   // The default cursor is the volume's centre (16, 16, 8); the client moved it by (+1, 0, -1).
   EXPECT_TRUE(contains(s, "\"cursor_requests\": [[17, 16, 7]]")) << s;
 
-  const std::string mesh = read_text(dir_ / "out" / "group_0003.vtk");
+  const std::string mesh = read_text(dir_->path() / "out" / "group_0003.vtk");
   EXPECT_TRUE(contains(mesh, "DATASET POLYDATA\nPOINTS 4 float\n")) << mesh;
   EXPECT_TRUE(contains(mesh, "POLYGONS 2 8\n3 0 1 2\n3 0 2 3\n")) << mesh;
   EXPECT_TRUE(contains(mesh, "COLOR_SCALARS colors 4\n1 0 0 1\n0 1 0 1\n")) << mesh;
-  const std::string nested = read_text(dir_ / "out" / "group_0002.vtk");
+  const std::string nested = read_text(dir_->path() / "out" / "group_0002.vtk");
   EXPECT_TRUE(contains(nested, "LINES 1 4\n3 0 1 2\n")) << nested;
-  const std::string all = read_text(dir_ / "out" / "group_0001.vtk");
+  const std::string all = read_text(dir_->path() / "out" / "group_0001.vtk");
   // Lines: two segments, the polyline and the single segment. Polygons: the sphere's
   // 12 x 8 faces and the tube's two sections of 8 quads.
   EXPECT_TRUE(contains(all, "LINES 4 ")) << all;
@@ -316,7 +320,7 @@ TEST_F(HostSession, StandardInputCommandsChangeWhatTheHostPublishes) {
   EXPECT_TRUE(contains(host.err(), "missing.raw")) << host.err();
   VolumePtr saved(LoadRawVolumeFile(path("saved/volume.raw").c_str(), nullptr, nullptr, nullptr));
   EXPECT_TRUE(ztr::e2e::same_volume(saved.get(), replacement.get()));
-  EXPECT_TRUE(contains(read_text(dir_ / "saved" / "summary.json"), "\"cursor\": [1, 2, 3]"));
+  EXPECT_TRUE(contains(read_text(dir_->path() / "saved" / "summary.json"), "\"cursor\": [1, 2, 3]"));
 }
 
 // ---- faults: hostile peers, a second host, squatted names, a host that goes away ---------
@@ -401,9 +405,6 @@ TEST_F(HostSession, LockDiesWithAKilledHostAndTheNextHostReplacesItsBoards) {
 }
 
 TEST_F(HostSession, HostLeavesABoardThatWasReplacedUnderItsName) {
-
-TEST_F(HostSession, OutputsThatCannotBeWrittenFailTheRunWithTheReasonLast) {
-  fs::create_directories(dir_ / "out" / "summary.json" / "inside");
   ChildProcess host(host_args({"--stay"}, ""), path("host"), /*pipe_stdin=*/true);
   const auto end = std::chrono::steady_clock::now() + kDeadline;
   while (server_status() != 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
@@ -466,14 +467,22 @@ TEST_F(HostSession, WaitingPluginEndsWhenTheHostQuitsOrIsKilledAndUsesLittleProc
 TEST_F(HostSession, WaitForAMessageThatNeverComesEndsAtTheTimeLimit) {
   ChildProcess host(host_args({}, "silent"), path("host"));
   EXPECT_EQ(host.exit_code(kDeadline), 0) << host.err();
+  EXPECT_TRUE(boards_left().empty());
+}
 
+TEST_F(HostSession, OutputsThatCannotBeWrittenFailTheRunWithTheReasonLast) {
+  fs::create_directories(dir_->path() / "out" / "summary.json" / "inside");
+  ChildProcess host(host_args({"--stay"}, ""), path("host"), /*pipe_stdin=*/true);
+  const auto end = std::chrono::steady_clock::now() + kDeadline;
+  while (server_status() != 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(server_status(), 0) << host.err();
   host.write_stdin("quit\n");
   EXPECT_EQ(host.exit_code(kDeadline), 1) << host.err();
   std::string err = host.err();
   while (!err.empty() && err.back() == '\n') err.pop_back();
   const std::string last = err.substr(err.rfind('\n') == std::string::npos ? 0 : err.rfind('\n') + 1);
   EXPECT_TRUE(contains(last, "summary.json")) << err;
-  EXPECT_TRUE(fs::is_directory(dir_ / "out" / "summary.json" / "inside"));
+  EXPECT_TRUE(fs::is_directory(dir_->path() / "out" / "summary.json" / "inside"));
   EXPECT_TRUE(boards_left().empty());
 }
 

@@ -20,6 +20,7 @@
 
 #include "sdk/ipc/ipc_client.h"
 #include "sdk/ipc/object_group.h"
+#include "sdk/ipc/object_group_ptr.h"
 #include "sdk/ipc/shared_memory.h"
 #include "tests/e2e/e2e_volumes.h"
 
@@ -32,11 +33,6 @@ using ztr::e2e::make_volume;
 // keep the test quick.
 constexpr int32_t kRefusalPollLimit = 300000;
 using ztr::e2e::same_volume;
-
-struct GroupDeleter {
-  void operator()(ZTR_OBJECT_GROUP* g) const { ZTR_DeleteObjectGroup(g); }
-};
-using GroupPtr = std::unique_ptr<ZTR_OBJECT_GROUP, GroupDeleter>;
 
 [[noreturn]] void fail(const std::string& step) {
   std::fprintf(stderr, "ipc_test_client: FAILED %s\n", step.c_str());

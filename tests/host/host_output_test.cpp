@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "analyzer/io/atomic_file.h"
 #include "analyzer/io/nifti_volume.h"
@@ -13,6 +14,7 @@
 #include "host/host_output.h"
 #include "host/volume_input.h"
 #include "host/vtk_output.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -137,12 +139,12 @@ TEST(HostSummary, ListsRequestsSettingsAndGroupsAsJson) {
 class HostFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("ztr_host_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    temp_ = std::make_unique<ztr::test::TempDir>(
+        "host_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ = temp_->path();
+    ASSERT_FALSE(dir_.empty());
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  std::unique_ptr<ztr::test::TempDir> temp_;
   fs::path dir_;
 };
 

@@ -14,17 +14,13 @@
 #include "sdk/ipc/board_layout.h"
 #include "sdk/ipc/ipc_client.h"
 #include "sdk/ipc/shared_memory.h"
+#include "tests/support/client_number.h"
 
 namespace {
 
 using ztr::host::HostServer;
 using ztr::host::HostState;
 using ztr::ipc::SharedMemory;
-
-int32_t unique_client() {
-  static int counter = 0;
-  return int32_t((::getpid() % 90000 + 10000) * 10 + (counter++ % 10));
-}
 
 // Writes and reads the boards the way a client does, byte for byte.
 class ScriptedClient {
@@ -78,7 +74,9 @@ class ScriptedClient {
 class HostServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    number_ = unique_client();
+    claim_ = ztr::test::reserve_client_number();
+    ASSERT_NE(claim_.value(), 0) << "no free client number";
+    number_ = claim_.value();
     HostState state;
     const int32_t dims[3] = {2, 2, 2};
     state.volume.reset(ZTR_NewSingleChannelRawVolumeData(dims, ZTR_TYPE_UINT8, 0));
@@ -96,6 +94,7 @@ class HostServerTest : public ::testing::Test {
     for (int i = 0; i < n; ++i) server_->poll();
   }
 
+  ztr::test::ClientNumber claim_;
   int32_t number_ = 0;
   std::unique_ptr<HostServer> server_;
   std::unique_ptr<ScriptedClient> client_;
@@ -306,7 +305,8 @@ namespace {
 using ztr::host::HostLock;
 
 TEST(HostLockTest, OneHolderPerNumberUntilItLetsGoAndThenTheObjectIsGone) {
-  const int32_t number = unique_client();
+  const ztr::test::ClientNumber claim = ztr::test::reserve_client_number();
+  const int32_t number = claim.value();
   const std::string path = "/dev/shm/" + HostLock::name(number);
   std::string error;
   HostLock first = HostLock::acquire(number, &error);
@@ -328,7 +328,8 @@ TEST(HostLockTest, OneHolderPerNumberUntilItLetsGoAndThenTheObjectIsGone) {
 
 TEST(HostLockTest, LockObjectOfAnotherUserIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make an object of another user";
-  const int32_t number = unique_client();
+  const ztr::test::ClientNumber claim = ztr::test::reserve_client_number();
+  const int32_t number = claim.value();
   const std::string path = "/dev/shm/" + HostLock::name(number);
   const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
   ASSERT_GE(fd, 0);
@@ -340,6 +341,7 @@ TEST(HostLockTest, LockObjectOfAnotherUserIsRefused) {
   EXPECT_EQ(error, "the host lock " + HostLock::name(number) + " belongs to another user");
   EXPECT_EQ(::access(path.c_str(), F_OK), 0);  // not removed
   ::unlink(path.c_str());
+}
 
 TEST_F(HostServerTest, AVolumeThatDiffersOnlyInAChannelAttributeReplacesTheHostsVolume) {
   // Same header and type as the host's 2x2x2 unsigned 8-bit channel, attribute 2 instead of 0:

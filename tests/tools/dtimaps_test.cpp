@@ -2,11 +2,6 @@
 // programs on phantom files.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -16,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analyzer/dti/dti_data.h"
@@ -25,66 +19,27 @@
 #include "analyzer/io/dicom_import.h"
 #include "analyzer/io/nifti_volume.h"
 #include "analyzer/io/raw_volume_file.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 #include "tools/dtimaps/dtimaps.h"
 
-extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh directory removed at the end of the test, even when it fails.
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char name[] = "/tmp/ztr_dtimaps_test_XXXXXX";
-    path = mkdtemp(name) ? fs::path(name) : fs::path();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
+using ztr::test::TempDir;
 
 struct RunResult {
   int status = -1;
   std::string err;
 };
 
-// Runs a program with a deadline; standard error is captured, standard output dropped.
+// Runs a program with a deadline; standard error is captured.
 RunResult run(const std::vector<std::string>& args, const TempDir& dir) {
-  RunResult result;
-  const std::string err_path = dir / "stderr.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return result;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  int status = 0;
-  for (;;) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      ADD_FAILURE() << args[0] << " did not finish in time";
-      return result;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(err_path);
-  std::stringstream text;
-  text << in.rdbuf();
-  result.err = text.str();
-  return result;
+  const ztr::test::RunResult r =
+      ztr::test::run_program(args, dir / "run", std::chrono::seconds(120));
+  if (!r.finished) ADD_FAILURE() << args[0] << " did not finish in time";
+  return RunResult{r.exit_code, r.err};
 }
 
 // The last line a program wrote to standard error.
@@ -275,7 +230,7 @@ TEST(FslGradientTable, BZeroVolumesMoveToTheFront) {
 }
 
 TEST(DtimapsProgram, NoiselessPhantomMapsMatchTheGroundTruth) {
-  TempDir dir;
+  const TempDir dir("dtimaps");
   const std::string p = phantom(dir);
   const RunResult r = run({ZTR_DTIMAPS_PROGRAM, p + "/dwi.raw", "--threads", "2", "--out",
                            dir / "maps"}, dir);
@@ -344,7 +299,7 @@ TEST(DtimapsProgram, NoiselessPhantomMapsMatchTheGroundTruth) {
 }
 
 TEST(DtimapsProgram, GradientTablesAndNiftiInputGiveTheSameMaps) {
-  TempDir dir;
+  const TempDir dir("dtimaps");
   const std::string p = phantom(dir, {"--nifti", "--noise", "30", "--seed", "7"});
   const RunResult plain = run({ZTR_DTIMAPS_PROGRAM, p + "/dwi.raw", "--out", dir / "plain"}, dir);
   ASSERT_EQ(plain.status, 0) << plain.err;
@@ -363,7 +318,7 @@ TEST(DtimapsProgram, GradientTablesAndNiftiInputGiveTheSameMaps) {
 }
 
 TEST(DtimapsProgram, ReadsADtiFileWithItsOwnSetting) {
-  TempDir dir;
+  const TempDir dir("dtimaps");
   const std::string p = phantom(dir, {"--b0", "2", "--directions", "20"});
   // The phantom's own MPG file makes the setting; the DTI file carries it along.
   VolumePtr dwi = load_raw(p + "/dwi.raw");
@@ -396,7 +351,7 @@ TEST(DtimapsProgram, ReadsADicomDirectory) {
   // A series of 7 channels of 4 slices of 8 x 8 written by pydicom; voxel (i, j) of slice s
   // of channel c holds 1000 c + 100 s + 10 j + i, so every diffusion-weighted signal is above
   // So and every fitted voxel has a negative ADC.
-  TempDir dir;
+  const TempDir dir("dtimaps");
   const RunResult made = run({"/usr/bin/python3", ZTR_DICOM_GENERATOR, dir / "series", "--channels", "7",
                               "--slices", "4", "--slice-step", "1", "--spacing-between-slices", "1",
                               "--pixel-spacing", "1"}, dir);
@@ -419,7 +374,7 @@ TEST(DtimapsProgram, ReadsADicomDirectory) {
 }
 
 TEST(DtimapsProgram, BadInputGivesOneLineAndStatusTwo) {
-  TempDir dir;
+  const TempDir dir("dtimaps");
   const std::string p = phantom(dir);
   {
     std::ofstream junk(dir / "junk.bin");
@@ -449,7 +404,7 @@ TEST(DtimapsProgram, BadInputGivesOneLineAndStatusTwo) {
 }
 
 TEST(PhantomProgram, WritesTheGradientTableInBothForms) {
-  TempDir dir;
+  const TempDir dir("dtimaps");
   const std::string p = phantom(dir, {"--directions", "13", "--b", "800"});
   std::ifstream bval(p + "/dwi.bval");
   std::vector<float> b;

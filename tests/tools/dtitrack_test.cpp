@@ -12,12 +12,12 @@
 #include <sstream>
 
 #include "analyzer/dti/tensor_phantom.h"
-#include "tests/e2e/child_process.h"
-#include "tests/e2e/temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 #include "tools/dtitrack/dtitrack.h"
 
-using ztr::e2e::ChildProcess;
-using ztr::e2e::TempDir;
+using ztr::test::ChildProcess;
+using ztr::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -36,7 +36,7 @@ bool parse(std::vector<std::string> args, std::string* error) {
 const TempDir& phantom() {
   static TempDir dir("ztr_dtitrack_phantom");
   static bool made = [] {
-    ChildProcess p({ZTR_PHANTOM_PROGRAM, "--out", dir.path.string(), "--nifti"}, dir / "phantom");
+    ChildProcess p({ZTR_PHANTOM_PROGRAM, "--out", dir.path().string(), "--nifti"}, dir / "phantom");
     return p.exit_code(kDeadline) == 0;
   }();
   EXPECT_TRUE(made);
@@ -51,7 +51,7 @@ struct ToolRun {
 ToolRun dtitrack(const TempDir& out, std::vector<std::string> args) {
   const TempDir& p = phantom();
   std::vector<std::string> argv = {ZTR_DTITRACK_PROGRAM, p / "dwi.nii", "--bval", p / "dwi.bval",
-                                   "--bvec", p / "dwi.bvec", "--out", out.path.string()};
+                                   "--bvec", p / "dwi.bvec", "--out", out.path().string()};
   argv.insert(argv.end(), args.begin(), args.end());
   ChildProcess child(argv, out / "run");
   const int status = child.exit_code(kDeadline);
@@ -166,7 +166,7 @@ TEST(Dtitrack, LinesSeededInTheCurvedBundleStayInItAndFollowIt) {
   ASSERT_EQ(run.status, 0) << run.err;
   for (const char* name : {"tracks.tck", "tracks.trk", "tracks.vtk", "seeds.txt", "dump.txt", "summary.txt",
                            "voxelized_grey.nii", "voxelized_colour.nii", "voxelized_mask.nii"}) {
-    EXPECT_TRUE(fs::exists(out.path / name)) << name;
+    EXPECT_TRUE(fs::exists(out.path() / name)) << name;
   }
   EXPECT_NE(last_line(run.err).find("visible lines of"), std::string::npos) << run.err;
   const auto lines = read_dump(out / "dump.txt");
@@ -213,7 +213,7 @@ TEST(Dtitrack, AMaskOnAnotherGridIsBadInput) {
   const ToolRun run = dtitrack(out, {"--seed-mask", phantom() / "truth_fa.nii", "--target-mask", "/nonexistent.nii"});
   EXPECT_EQ(run.status, 2) << run.err;
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n') >= 1, true);
-  EXPECT_FALSE(fs::exists(out.path / "tracks.tck"));
+  EXPECT_FALSE(fs::exists(out.path() / "tracks.tck"));
 }
 
 TEST(Dtitrack, TargetAndAvoidanceSelectionAgreesWithTckedit) {

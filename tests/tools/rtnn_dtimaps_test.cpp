@@ -10,7 +10,7 @@
 
 #include "analyzer/rtnn/rtnn_files.h"
 #include "tests/analyzer/rtnn/rtnn_fixtures.h"
-#include "tests/e2e/child_process.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ constexpr auto kDeadline = std::chrono::seconds(120);
 // Runs a program to its end (bounded); its exit status, and its standard error in *err.
 int run(const std::vector<std::string>& argv, const TempDir& dir, std::string* err = nullptr) {
   static int serial = 0;
-  ztr::e2e::ChildProcess child(argv, dir / ("run" + std::to_string(serial++)));
+  ztr::test::ChildProcess child(argv, dir / ("run" + std::to_string(serial++)));
   const int status = child.exit_code(kDeadline);
   if (err) *err = child.err();
   return status;

@@ -121,7 +121,7 @@ InputKind detect_input(const std::string& path) {
   if (got >= 4) std::memcpy(&header_size, head, 4);
   const bool gzip = got >= 2 && static_cast<unsigned char>(head[0]) == 0x1f &&
                     static_cast<unsigned char>(head[1]) == 0x8b;
-  if (header_size == 348 || header_size == 540 ||
+  if (header_size == ZTR_NIFTI1_HEADER_SIZE || header_size == ZTR_NIFTI2_HEADER_SIZE ||
       (gzip && ends_with(path, ".nii.gz")) || ends_with(path, ".nii") || ends_with(path, ".hdr")) {
     return InputKind::kNifti;
   }

@@ -8,6 +8,8 @@
 
 #include "analyzer/app/app_state.h"
 #include "analyzer/app/rtnn_commands.h"
+#include "analyzer/app/roi_session.h"
+#include "analyzer/app/text_format.h"
 #include "analyzer/app/session.h"
 #include "analyzer/app/startup.h"
 
@@ -279,15 +281,75 @@ GtkWidget* GtkFrontend::build_study_page() {
   return page;
 }
 
+namespace {
+
+enum RoiColumn { kRowNumber = 0, kKind, kVisible, kStatus, kName, kId, kRoiColumns };
+
+void on_roi_selection_changed(GtkTreeSelection*, gpointer self) {
+  static_cast<GtkFrontend*>(self)->roi_row_selected();
+}
+
+void on_roi_row_activated(GtkTreeView*, GtkTreePath*, GtkTreeViewColumn* column, gpointer self) {
+  const gpointer index = g_object_get_data(G_OBJECT(column), "ztr-column");
+  static_cast<GtkFrontend*>(self)->roi_row_activated(GPOINTER_TO_INT(index));
+}
+
+void on_growing_button(GtkButton* button, gpointer self) {
+  const int which = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), "ztr-button"));
+  static_cast<GtkFrontend*>(self)->voxelgroup_button_clicked(
+      static_cast<VoxelGrowingButton>(which));
+}
+
+void on_roi_button(GtkButton* button, gpointer self) {
+  const int which = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), "ztr-button"));
+  static_cast<GtkFrontend*>(self)->roi_button_clicked(which);
+}
+
+GtkWidget* new_roi_list(GtkListStore** store) {
+  *store = gtk_list_store_new(kRoiColumns, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
+                              G_TYPE_STRING, G_TYPE_STRING, G_TYPE_UINT);
+  GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(*store));
+  g_object_unref(*store);  // the view keeps it as long as the page lives
+  static const char* const kTitles[] = {"", "", "", "", "name"};
+  for (int c = kRowNumber; c <= kName; ++c) {
+    GtkTreeViewColumn* column = gtk_tree_view_column_new_with_attributes(
+        kTitles[c], gtk_cell_renderer_text_new(), "text", c, nullptr);
+    g_object_set_data(G_OBJECT(column), "ztr-column", GINT_TO_POINTER(c));
+    gtk_tree_view_append_column(GTK_TREE_VIEW(view), column);
+  }
+  gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(view), FALSE);
+  gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)),
+                              GTK_SELECTION_BROWSE);
+  return view;
+}
+
+std::string entry_text_of(float value) { return format_text("%g", static_cast<double>(value)); }
+
+}  // namespace
+
 GtkWidget* GtkFrontend::build_roi_page() {
   GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
   roi_menu_ = build_menu_bar(roi_menu_items(), roi_accels_, on_menu_command, this);
   gtk_box_pack_start(GTK_BOX(page), roi_menu_.bar, FALSE, FALSE, 0);
-  GtkWidget* list = scrolled(new_object_list());
-  gtk_widget_set_size_request(list, -1, 120);
+  roi_list_ = new_roi_list(&roi_store_);
+  g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(roi_list_)), "changed",
+                   G_CALLBACK(on_roi_selection_changed), this);
+  g_signal_connect(roi_list_, "row-activated", G_CALLBACK(on_roi_row_activated), this);
+  GtkWidget* list = scrolled(roi_list_);
+  gtk_widget_set_size_request(list, -1, 90);
   gtk_box_pack_start(GTK_BOX(page), list, FALSE, FALSE, 0);
-  // One panel per ROI kind, each with its slice view. Until ROIs select the panel, the
-  // switcher does.
+  // What a double click on a row's columns does, as buttons for those who look for them.
+  GtkWidget* row_buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
+  static const char* const kRowButtons[] = {"Rename", "Show/Hide", "Lock/Unlock"};
+  for (int i = 0; i < 3; ++i) {
+    GtkWidget* button = gtk_button_new_with_label(kRowButtons[i]);
+    g_object_set_data(G_OBJECT(button), "ztr-button", GINT_TO_POINTER(i));
+    g_signal_connect(button, "clicked", G_CALLBACK(on_roi_button), this);
+    gtk_box_pack_start(GTK_BOX(row_buttons), button, TRUE, TRUE, 0);
+  }
+  gtk_box_pack_start(GTK_BOX(page), row_buttons, FALSE, FALSE, 0);
+
+  // One panel per ROI kind, each with its slice view; the active ROI's kind is shown.
   roi_stack_ = gtk_stack_new();
   static constexpr struct {
     RoiPanel panel;
@@ -299,22 +361,176 @@ GtkWidget* GtkFrontend::build_roi_page() {
   roi_views_.resize(ZTR_ROI_PANEL_COUNT);
   for (const auto& p : kPanels) {
     auto widget = std::make_unique<SliceViewWidget>(state_->views.roi_view(p.panel));
-    gtk_stack_add_titled(GTK_STACK(roi_stack_), widget->root(), p.name, p.title);
+    GtkWidget* child = widget->root();
+    if (p.panel == RoiPanel::Voxelgroup) {
+      // The growing controls under the view scroll, so that the window keeps its size.
+      GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+      gtk_box_pack_start(GTK_BOX(box), widget->root(), FALSE, FALSE, 0);
+      gtk_box_pack_start(GTK_BOX(box), build_growing_controls(), FALSE, FALSE, 0);
+      child = scrolled(box);
+    }
+    roi_pages_[static_cast<size_t>(p.panel)] = child;
+    gtk_stack_add_titled(GTK_STACK(roi_stack_), child, p.name, p.title);
     roi_views_[static_cast<int>(p.panel)] = std::move(widget);
   }
   // A combo box rather than a stack switcher: three side-by-side buttons would widen the
-  // window past its 320 pixels.
-  GtkWidget* switcher = gtk_combo_box_text_new();
+  // window past its 320 pixels. Selecting a ROI turns it to the ROI's kind.
+  roi_switcher_ = gtk_combo_box_text_new();
   for (const auto& p : kPanels) {
-    gtk_combo_box_text_append(GTK_COMBO_BOX_TEXT(switcher), p.name, p.title);
+    gtk_combo_box_text_append(GTK_COMBO_BOX_TEXT(roi_switcher_), p.name, p.title);
   }
-  gtk_combo_box_set_active_id(GTK_COMBO_BOX(switcher), "spherical");
-  g_signal_connect(switcher, "changed", G_CALLBACK(on_roi_panel_chosen), roi_stack_);
-  gtk_widget_set_halign(switcher, GTK_ALIGN_CENTER);
-  gtk_box_pack_start(GTK_BOX(page), switcher, FALSE, FALSE, 0);
+  gtk_combo_box_set_active_id(GTK_COMBO_BOX(roi_switcher_), "spherical");
+  g_signal_connect(roi_switcher_, "changed", G_CALLBACK(on_roi_panel_chosen), roi_stack_);
+  gtk_widget_set_halign(roi_switcher_, GTK_ALIGN_CENTER);
+  gtk_box_pack_start(GTK_BOX(page), roi_switcher_, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(page), roi_stack_, TRUE, TRUE, 0);
   g_signal_connect(roi_stack_, "notify::visible-child", G_CALLBACK(on_roi_panel_shown), this);
   return page;
+}
+
+GtkWidget* GtkFrontend::build_growing_controls() {
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
+  GtkWidget* criteria = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 2);
+  gtk_box_pack_start(GTK_BOX(criteria), gtk_label_new("Grow if"), FALSE, FALSE, 0);
+  tensor_radio_ = gtk_radio_button_new_with_label(nullptr, "Tensor Property");
+  GtkWidget* signal = gtk_radio_button_new_with_label_from_widget(
+      GTK_RADIO_BUTTON(tensor_radio_), "Single Signal");
+  gtk_box_pack_start(GTK_BOX(criteria), tensor_radio_, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(criteria), signal, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(box), criteria, FALSE, FALSE, 0);
+  GtkWidget* grid = gtk_grid_new();
+  static const char* const kLabels[] = {" min FA", "max angle", " min signal", "max signal",
+                                        "max step"};
+  for (int i = 0; i < 5; ++i) {
+    growing_entries_[static_cast<size_t>(i)] = gtk_entry_new();
+    gtk_entry_set_width_chars(GTK_ENTRY(growing_entries_[static_cast<size_t>(i)]), 7);
+    gtk_grid_attach(GTK_GRID(grid), gtk_label_new(kLabels[i]), (i % 2) * 2, i / 2, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), growing_entries_[static_cast<size_t>(i)], (i % 2) * 2 + 1,
+                    i / 2, 1, 1);
+  }
+  gtk_box_pack_start(GTK_BOX(box), grid, FALSE, FALSE, 0);
+  // Two rows: the growing and the mask editing buttons, each row within the window's width.
+  GtkWidget* rows[2] = {gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 1),
+                        gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 1)};
+  static const char* const kButtons[] = {"3D Grow", "Select", " Dilate ", " Erode ", " Clear "};
+  for (int i = 0; i < 5; ++i) {
+    GtkWidget* button = gtk_button_new_with_label(kButtons[i]);
+    g_object_set_data(G_OBJECT(button), "ztr-button", GINT_TO_POINTER(i));
+    g_signal_connect(button, "clicked", G_CALLBACK(on_growing_button), this);
+    gtk_box_pack_start(GTK_BOX(rows[i < 2 ? 0 : 1]), button, TRUE, TRUE, 0);
+    growing_buttons_[static_cast<size_t>(i)] = button;
+  }
+  gtk_box_pack_start(GTK_BOX(box), rows[0], FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(box), rows[1], FALSE, FALSE, 0);
+  return box;
+}
+
+GtkWidget* GtkFrontend::voxelgroup_button(VoxelGrowingButton button) const {
+  const size_t i = static_cast<size_t>(button);
+  return i < growing_buttons_.size() ? growing_buttons_[i] : nullptr;
+}
+
+void GtkFrontend::refresh_roi_list() {
+  if (!state_ || !roi_store_) return;
+  refreshing_roi_list_ = true;
+  state_->roi_editor.rois.redrawing = true;
+  gtk_list_store_clear(roi_store_);
+  GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(roi_list_));
+  const ROI_OBJECT* active = get_active_roi(state_->roi_editor.rois);
+  int row = 1;
+  for (const ROI_OBJECT* roi : roi_items(state_->roi_editor.rois)) {
+    const std::array<std::string, 5> text = roi_list_row(*roi, row++);
+    GtkTreeIter iter;
+    gtk_list_store_append(roi_store_, &iter);
+    gtk_list_store_set(roi_store_, &iter, kRowNumber, text[0].c_str(), kKind, text[1].c_str(),
+                       kVisible, text[2].c_str(), kStatus, text[3].c_str(), kName,
+                       text[4].c_str(), kId, static_cast<guint>(roi->id), -1);
+    if (roi == active) gtk_tree_selection_select_iter(selection, &iter);
+  }
+  state_->roi_editor.rois.redrawing = false;
+  refreshing_roi_list_ = false;
+  if (active) {
+    static const char* const kNames[] = {"spherical", "freehand", "voxelgroup"};
+    if (active->type >= 0 && active->type < 3) {
+      gtk_combo_box_set_active_id(GTK_COMBO_BOX(roi_switcher_), kNames[active->type]);
+    }
+    SliceViewWidget* widget = roi_view_widget(panel_for_roi_kind(active->type));
+    if (widget) {
+      const auto& c = active->colour;
+      widget->set_region_colour(((c[0] >> 8) << 16) | ((c[1] >> 8) << 8) | (c[2] >> 8));
+      widget->refresh();
+    }
+    if (active->type == ZTR_ROI_VOXELGROUP && tensor_radio_) {
+      const VOXEL_GROWING_PANEL& g = state_->roi_editor.panel_of(ZTR_ROI_VOXELGROUP).growing;
+      gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(tensor_radio_),
+                                   g.criterion == ZTR_VOXEL_GROWING_TENSOR);
+      if (GSList* group = gtk_radio_button_get_group(GTK_RADIO_BUTTON(tensor_radio_))) {
+        for (GSList* i = group; i; i = i->next) {
+          if (i->data != tensor_radio_) {
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(i->data),
+                                         g.criterion != ZTR_VOXEL_GROWING_TENSOR);
+          }
+        }
+      }
+      const std::string values[] = {entry_text_of(g.min_fa), entry_text_of(g.max_angle),
+                                    entry_text_of(g.min_signal), entry_text_of(g.max_signal),
+                                    format_text("%d", g.max_step)};
+      for (size_t i = 0; i < 5; ++i) {
+        gtk_entry_set_text(GTK_ENTRY(growing_entries_[i]), values[i].c_str());
+      }
+    }
+  }
+}
+
+void GtkFrontend::roi_row_selected() {
+  if (refreshing_roi_list_ || !state_ || command_running_) return;
+  GtkTreeModel* model = nullptr;
+  GtkTreeIter iter;
+  GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(roi_list_));
+  if (!gtk_tree_selection_get_selected(selection, &model, &iter)) return;
+  guint id = 0;
+  gtk_tree_model_get(model, &iter, kId, &id, -1);
+  const ROI_OBJECT* active = get_active_roi(state_->roi_editor.rois);
+  if (active && active->id == id) return;
+  command_running_ = true;
+  roi_select_command(*state_, static_cast<uint16_t>(id));
+  command_running_ = false;
+}
+
+void GtkFrontend::roi_row_activated(int column) {
+  roi_button_clicked(column == kVisible ? 1 : column == kStatus ? 2 : 0);
+}
+
+void GtkFrontend::roi_button_clicked(int which) {
+  static const MenuCommand kCommands[] = {roi_rename_command, roi_toggle_visibility_command,
+                                          roi_toggle_lock_command};
+  if (which >= 0 && which < 3) run_command(kCommands[which]);
+}
+
+void GtkFrontend::voxelgroup_button_clicked(VoxelGrowingButton button) {
+  if (!state_ || command_running_) return;
+  VOXEL_GROWING_PANEL& g = state_->roi_editor.panel_of(ZTR_ROI_VOXELGROUP).growing;
+  g.criterion = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(tensor_radio_))
+                    ? ZTR_VOXEL_GROWING_TENSOR
+                    : ZTR_VOXEL_GROWING_SIGNAL;
+  float* floats[] = {&g.min_fa, &g.max_angle, &g.min_signal, &g.max_signal};
+  for (size_t i = 0; i < 4; ++i) {
+    float value = 0.0f;
+    if (std::sscanf(gtk_entry_get_text(GTK_ENTRY(growing_entries_[i])), "%f", &value) == 1) {
+      *floats[i] = value;
+    }
+  }
+  int step = 0;
+  if (std::sscanf(gtk_entry_get_text(GTK_ENTRY(growing_entries_[4])), "%d", &step) == 1) {
+    g.max_step = step;
+  }
+  command_running_ = true;
+  try {
+    voxelgroup_button_command(*state_, *this, button);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Err: %s\n", e.what());
+  }
+  command_running_ = false;
 }
 
 SliceViewWidget* GtkFrontend::roi_view_widget(RoiPanel panel) const {
@@ -328,8 +544,8 @@ void GtkFrontend::report_exposed_view(int page) {
   SliceViewFrame* exposed = nullptr;
   if (page == 1 && roi_stack_) {
     GtkWidget* shown = gtk_stack_get_visible_child(GTK_STACK(roi_stack_));
-    for (const auto& widget : roi_views_) {
-      if (widget && widget->root() == shown) exposed = &widget->frame();
+    for (size_t i = 0; i < roi_views_.size(); ++i) {
+      if (roi_views_[i] && roi_pages_[i] == shown) exposed = &roi_views_[i]->frame();
     }
   }
   state_->views.exposed = exposed;
@@ -402,6 +618,8 @@ void GtkFrontend::build_main_window(AppState& state) {
 
   gtk_widget_show_all(window_);
   gtk_stack_set_visible_child_name(GTK_STACK(roi_stack_), "spherical");
+  state.hooks.refresh_lists = [this](AppState&) { refresh_roi_list(); };
+  refresh_roi_list();
   report_exposed_view();
 }
 
@@ -426,7 +644,15 @@ void GtkFrontend::destroy_main_window() {
     g_source_remove(timer_source_);
     timer_source_ = 0;
   }
-  if (state_) state_->views.exposed = nullptr;
+  if (state_) {
+    state_->views.exposed = nullptr;
+    state_->hooks.refresh_lists = nullptr;
+  }
+  if (roi_list_) {
+    g_signal_handlers_disconnect_by_data(gtk_tree_view_get_selection(GTK_TREE_VIEW(roi_list_)),
+                                         this);
+    g_signal_handlers_disconnect_by_data(roi_list_, this);
+  }
   if (roi_stack_) g_signal_handlers_disconnect_by_data(roi_stack_, this);
   if (notebook_) g_signal_handlers_disconnect_by_data(notebook_, this);
   roi_views_.clear();
@@ -436,6 +662,13 @@ void GtkFrontend::destroy_main_window() {
     notebook_ = nullptr;
     message_label_ = nullptr;
     roi_stack_ = nullptr;
+    roi_switcher_ = nullptr;
+    roi_list_ = nullptr;
+    roi_store_ = nullptr;
+    roi_pages_ = {};
+    growing_buttons_ = {};
+    growing_entries_ = {};
+    tensor_radio_ = nullptr;
     memo_ = nullptr;
     monitor_ = nullptr;
   }
@@ -494,6 +727,7 @@ int run_helixia_gtk(int argc, char** argv) {
     hooks.follow_host_cursor = follow_host_cursor;
     hooks.release_views = release_views;
     install_rtnn_hooks(&hooks);
+    install_roi_hooks(hooks);
     return run_helixia(argc, argv, frontend, hooks);
   } catch (...) {
     return 0;

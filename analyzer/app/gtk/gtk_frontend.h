@@ -4,6 +4,7 @@
 
 #include <gtk/gtk.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "analyzer/app/frontend.h"
 #include "analyzer/app/gtk/menu_bar.h"
 #include "analyzer/app/gtk/slice_view_widget.h"
+#include "analyzer/app/slice_views.h"
+#include "analyzer/voxel/voxel_growing.h"
 
 class GtkFrontend : public Frontend {
  public:
@@ -59,9 +62,24 @@ class GtkFrontend : public Frontend {
   SliceViewWidget* roi_view_widget(RoiPanel panel) const;
   GtkWidget* roi_panel_stack() const { return roi_stack_; }
 
+  // The ROI list (a tree view with the five row columns) and the voxelgroup panel's buttons
+  // ("3D Grow", "Select", " Dilate ", " Erode ", " Clear " in that order).
+  GtkWidget* roi_list_view() const { return roi_list_; }
+  const BuiltMenuBar& roi_menu() const { return roi_menu_; }
+  GtkWidget* message_label() const { return message_label_; }
+  GtkWidget* voxelgroup_button(VoxelGrowingButton button) const;
+  // Redraws the ROI list from the model and shows the active ROI's panel.
+  void refresh_roi_list();
+  // Signal bodies of the ROI page.
+  void roi_row_selected();
+  void roi_row_activated(int column);
+  void voxelgroup_button_clicked(VoxelGrowingButton button);
+  void roi_button_clicked(int which);
+
  private:
   GtkWidget* build_study_page();
   GtkWidget* build_roi_page();
+  GtkWidget* build_growing_controls();
   GtkWidget* build_utility_page();
   GtkWidget* build_monitor_page();
   GtkWindow* parent_window() const;
@@ -71,6 +89,15 @@ class GtkFrontend : public Frontend {
   GtkWidget* notebook_ = nullptr;
   GtkWidget* message_label_ = nullptr;
   GtkWidget* roi_stack_ = nullptr;
+  GtkWidget* roi_switcher_ = nullptr;
+  GtkWidget* roi_list_ = nullptr;
+  GtkListStore* roi_store_ = nullptr;
+  std::array<GtkWidget*, ZTR_ROI_PANEL_COUNT> roi_pages_{};
+  std::array<GtkWidget*, 5> growing_buttons_{};
+  GtkWidget* tensor_radio_ = nullptr;
+  // " min FA", "max angle", " min signal", "max signal", "max step"
+  std::array<GtkWidget*, 5> growing_entries_{};
+  bool refreshing_roi_list_ = false;
   std::vector<std::unique_ptr<SliceViewWidget>> roi_views_;
   GtkTextBuffer* memo_ = nullptr;
   GtkTextBuffer* monitor_ = nullptr;

@@ -146,6 +146,7 @@ void SliceViewWidget::refresh() {
 
 void SliceViewWidget::paint(cairo_t* cr) {
   std::vector<uint32_t> pixels = compose_view_pixels(frame_.view, frame_.held, colour_);
+  if (frame_.decorate) frame_.decorate(frame_.view, pixels);
   const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, ZTR_VIEW_SIZE);
   if (stride != ZTR_VIEW_SIZE * 4) return;
   cairo_surface_t* surface = cairo_image_surface_create_for_data(

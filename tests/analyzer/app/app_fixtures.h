@@ -13,26 +13,7 @@
 #include "analyzer/dti/dti_data.h"
 #include "analyzer/io/raw_volume_file.h"
 #include "sdk/volume/raw_volume.h"
-
-// A temporary folder removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
-    char name[] = "/tmp/ztr_app_test_XXXXXX";
-    if (mkdtemp(name)) path_ = name;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+#include "tests/support/temp_dir.h"
 
 // x*y*z voxels, `channels` plain channels of one type; zero-filled.
 inline VolumePtr make_volume(int x, int y, int z, int channels, int32_t type = ZTR_TYPE_INT16) {

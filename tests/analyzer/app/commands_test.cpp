@@ -7,7 +7,7 @@
 #include "analyzer/dti/mpg_setting.h"
 #include "app_fixtures.h"
 #include "scripted_dialogs.h"
-#include "stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -18,13 +18,13 @@ class CommandTest : public ::testing::Test {
   void SetUp() override {
     VolumePtr volume = make_volume(4, 3, 2, 7);
     fill_int16(volume.get(), [](int c, int64_t i) { return 100 + 10 * c + i; });
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     load_into_state(state, std::move(volume));
     ASSERT_TRUE(state.dti_ready());
   }
   AppState state;
   ScriptedDialogs dialogs;
-  TempFolder folder;
+  ztr::test::TempDir folder;
 };
 
 }  // namespace
@@ -173,7 +173,7 @@ TEST_F(CommandTest, AddOfADifferentMatrixChangesNothing) {
   ASSERT_TRUE(write_raw_file(path, other.get()));
   const auto before = volume_bytes(state.volume.get());
   dialogs.files.push_back({ZTR_DIALOG_OK, path});
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   add_raw_volume_file_command(state, dialogs);
   EXPECT_EQ(volume_bytes(state.volume.get()), before);
   EXPECT_NE(console.finish().find("Err: "), std::string::npos);
@@ -239,7 +239,7 @@ TEST_F(CommandTest, ImportingAFileThatIsNotADtiFileKeepsTheData) {
   const auto before = volume_bytes(state.volume.get());
   dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
   dialogs.files.push_back({ZTR_DIALOG_OK, path});
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   import_dti_file_command(state, dialogs);
   quiet.finish();
   ASSERT_GE(dialogs.count("notice"), 1);
@@ -274,7 +274,7 @@ TEST_F(CommandTest, RawVolumeExportOpensOnExportedRawAndWritesTheVolume) {
 TEST_F(CommandTest, MpgExportAndImportRestoreTheSetting) {
   const std::string path = folder.file("setting.mpg");
   dialogs.files.push_back({ZTR_DIALOG_OK, path});
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   export_mpg_text_file_command(state, dialogs);
   EXPECT_EQ(dialogs.message_line(), "MPG vector data exported.");
   const float first_x = state.dti->mpg_vector[1][0];
@@ -298,7 +298,7 @@ TEST_F(CommandTest, MpgFilesThatAreMissingOrRefusedAreNotReportedAsImported) {
   for (const char* name : {"missing.mpg", "bad.mpg"}) {
     dialogs.set_message_line("MPG vector data imported.");  // from an earlier import
     dialogs.files.push_back({ZTR_DIALOG_OK, folder.file(name)});
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     import_mpg_text_file_command(state, dialogs);
     quiet.finish();
     EXPECT_EQ(dialogs.message_line(), "MPG vector data NOT imported.") << name;
@@ -309,7 +309,7 @@ TEST_F(CommandTest, MpgFilesThatAreMissingOrRefusedAreNotReportedAsImported) {
 
 TEST_F(CommandTest, MpgExportThatCannotWriteIsNotReportedAsExported) {
   dialogs.files.push_back({ZTR_DIALOG_OK, folder.file("no/such/folder/setting.mpg")});
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   export_mpg_text_file_command(state, dialogs);
   quiet.finish();
   EXPECT_EQ(dialogs.message_line(), "MPG vector data NOT exported.");
@@ -329,7 +329,7 @@ TEST_F(CommandTest, ManualEntriesStartWithTheCurrentValues) {
   dialogs.values.push_back({0, ""});
   dialogs.values.push_back({0, ""});
   dialogs.values.push_back({0, ""});
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   mpg_total_channels_command(state, dialogs);
   mpg_b0_channels_command(state, dialogs);
   mpg_uniform_b_value_command(state, dialogs);
@@ -348,7 +348,7 @@ TEST_F(CommandTest, ManualEntriesStartWithTheCurrentValues) {
 
 TEST_F(CommandTest, UniformBValueEntryChangesEveryDiffusionWeightedChannel) {
   dialogs.values.push_back({ZTR_DIALOG_OK, "700.5"});
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   mpg_uniform_b_value_command(state, dialogs);
   for (int c = 1; c < 7; ++c) EXPECT_FLOAT_EQ(state.dti->b_value[c], 700.5f);
   EXPECT_FLOAT_EQ(state.dti->b_value[0], 0.0f);
@@ -356,7 +356,7 @@ TEST_F(CommandTest, UniformBValueEntryChangesEveryDiffusionWeightedChannel) {
 
 TEST_F(CommandTest, TotalChannelsBeyondTheVolumeMakeTheSettingNotReady) {
   dialogs.values.push_back({ZTR_DIALOG_OK, "8"});
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   mpg_total_channels_command(state, dialogs);
   EXPECT_FALSE(state.dti_ready());
   EXPECT_NE(console.finish().find("MPG setting NOT ready"), std::string::npos);
@@ -364,7 +364,7 @@ TEST_F(CommandTest, TotalChannelsBeyondTheVolumeMakeTheSettingNotReady) {
 
 TEST_F(CommandTest, GeSixPresetGivesOneSoAndSixDirections) {
   state.dti->mpg_ready = 0;
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   mpg_preset_ge_6_command(state, dialogs);
   EXPECT_TRUE(state.dti_ready());
   EXPECT_EQ(state.dti->dti_channels, 7);
@@ -373,7 +373,7 @@ TEST_F(CommandTest, GeSixPresetGivesOneSoAndSixDirections) {
 }
 
 TEST_F(CommandTest, GeThirteenPresetNeedsFourteenChannels) {
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   mpg_preset_ge_13_command(state, dialogs);
   EXPECT_FALSE(state.dti_ready());
 }
@@ -419,7 +419,7 @@ TEST_F(CommandTest, ComputeMapsShowsEachStageOnTheMessageLineAndCountsFailedUplo
     lines_at_append.push_back(dialogs.message_line());
     return ++calls == 2 ? -1 : 0;  // the host refuses the second map
   };
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   compute_standard_maps_command(state, dialogs, append);
   quiet.finish();
   ASSERT_EQ(state.volume->header->channels, 11);
@@ -474,11 +474,11 @@ TEST(MinimizeCommand, LeavesSevenChannelsInTheSharedRecordAndReportsTheSetting) 
   VolumePtr volume = make_volume(4, 3, 2, 9);
   fill_int16(volume.get(), [](int c, int64_t i) { return c == 0 ? 1000 + i : 600 - 10 * c; });
   {
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     load_into_state(state, std::move(volume));
   }
   RawVolumeData* const shared = state.volume.get();
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   minimize_dti_data_command(state, dialogs);
   const std::string text = console.finish();
   ASSERT_EQ(state.volume.get(), shared);

@@ -127,7 +127,9 @@ TEST_F(GtkMenuBarTest, RoiMenuHasItsSeparators) {
                                       "Status", "---", "Special"}));
   EXPECT_EQ(submenu_labels("/ROI/Visibility"),
             (std::vector<std::string>{"Show", "---", "Hide", "---", "Invert"}));
-  EXPECT_FALSE(gtk_widget_get_sensitive(item("/ROI")));  // no ROI command in this build
+  EXPECT_TRUE(gtk_widget_get_sensitive(item("/ROI/New/Spherical")));
+  EXPECT_TRUE(gtk_widget_get_sensitive(item("/ROI/Special/Convert visible ROIs to volumedata")));
+  EXPECT_TRUE(gtk_widget_get_sensitive(item("/ROI/Special/Masking voxelgroup")));
   EXPECT_EQ(submenu_labels("/ROI/New"),
             (std::vector<std::string>{"Spherical", "---", "Freehand", "---", "Voxelgroup"}));
 }

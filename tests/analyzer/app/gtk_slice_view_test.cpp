@@ -10,6 +10,7 @@
 #include "analyzer/app/app_state.h"
 #include "analyzer/app/gtk/gtk_frontend.h"
 #include "analyzer/app/gtk/slice_view_widget.h"
+#include "analyzer/app/roi_session.h"
 #include "tests/analyzer/app/app_fixtures.h"
 
 namespace {
@@ -244,4 +245,108 @@ TEST_F(SliceViewWidgetTest, OneClickAfterThresholdTracesTheWhiteRegion) {
   EXPECT_EQ(frame.view.overlay[128 * S + 200], 255);
   EXPECT_EQ(frame.view.overlay[128 * S + 20], 0);
   EXPECT_EQ(differing(render(area), model_pixels()), 0);
+}
+
+namespace {
+
+// The ROI list's rows as "kind visibility status name".
+std::vector<std::string> roi_rows(GtkWidget* list) {
+  std::vector<std::string> rows;
+  GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(list));
+  GtkTreeIter iter;
+  for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok;
+       ok = gtk_tree_model_iter_next(model, &iter)) {
+    gchar *kind = nullptr, *shown = nullptr, *status = nullptr, *name = nullptr;
+    gtk_tree_model_get(model, &iter, 1, &kind, 2, &shown, 3, &status, 4, &name, -1);
+    rows.push_back(std::string(kind) + " " + shown + " " + status + " " + name);
+    g_free(kind);
+    g_free(shown);
+    g_free(status);
+    g_free(name);
+  }
+  return rows;
+}
+
+void select_row(GtkWidget* list, int row) {
+  GtkTreePath* path = gtk_tree_path_new_from_indices(row, -1);
+  gtk_tree_selection_select_path(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)), path);
+  gtk_tree_path_free(path);
+}
+
+}  // namespace
+
+TEST(GtkRoiEditorPage, TheListSelectsRoisAndTheVoxelgroupButtonsEditTheMask) {
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  AppState state;
+  state.volume = make_volume(32, 32, 8, 1);
+  install_roi_hooks(state.hooks);
+  reset_views(state);
+  state.hooks.create_initial_objects(state);
+  GtkFrontend frontend;
+  frontend.build_main_window(state);
+  frontend.set_current_page(1);
+  settle();
+  GtkWidget* list = frontend.roi_list_view();
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(roi_rows(list), (std::vector<std::string>{"Sp + free Spherical 1",
+                                                       "Fh + free Freehand 1",
+                                                       "Vg + free Voxelgroup 1"}));
+
+  // Choosing the third row makes the voxelgroup ROI active and shows its panel.
+  select_row(list, 2);
+  settle();
+  ASSERT_NE(get_active_roi(state.roi_editor.rois), nullptr);
+  EXPECT_EQ(get_active_roi(state.roi_editor.rois)->type, ZTR_ROI_VOXELGROUP);
+  EXPECT_EQ(state.views.exposed, &state.views.roi_view(RoiPanel::Voxelgroup));
+
+  // A sphere dragged in the voxelgroup view seeds " Clear ", which fills the ROI's group.
+  SliceViewWidget* view = frontend.roi_view_widget(RoiPanel::Voxelgroup);
+  ASSERT_NE(view, nullptr);
+  GtkWidget* area = view->drawing_area();
+  ASSERT_TRUE(gtk_widget_get_realized(area));
+  send_button(area, GDK_BUTTON_PRESS, 128.5, 128.5, 1);
+  send_motion(area, 128.5, 96.5);
+  send_button(area, GDK_BUTTON_RELEASE, 128.5, 96.5, 1);
+  gtk_button_clicked(GTK_BUTTON(frontend.voxelgroup_button(VoxelGrowingButton::Clear)));
+  const ROI_OBJECT* voxelgroup = get_active_roi(state.roi_editor.rois);
+  ASSERT_TRUE(voxelgroup->group.has_value());
+  std::vector<uint8_t> mask(32 * 32 * 8, 0);
+  const int64_t seeded = expand_voxel_group(*voxelgroup->group, mask, {32, 32, 8});
+  EXPECT_GT(seeded, 0);
+  EXPECT_NE(std::string(gtk_label_get_text(GTK_LABEL(frontend.message_label())))
+                .find(" voxels in the group."),
+            std::string::npos);
+  // The view shows the group's voxels over the picture.
+  const std::vector<uint32_t> shown = render(area);
+  EXPECT_GT(differing(shown, compose_view_pixels(view->frame().view, false, view->region_colour())),
+            0);
+  gtk_button_clicked(GTK_BUTTON(frontend.voxelgroup_button(VoxelGrowingButton::Dilate)));
+  mask.assign(mask.size(), 0);
+  EXPECT_GT(expand_voxel_group(*voxelgroup->group, mask, {32, 32, 8}), seeded);
+
+  // The ROI menu is live: New/Spherical adds a row and selects it.
+  GtkWidget* item = frontend.roi_menu().items.at("/ROI/New/Spherical");
+  EXPECT_TRUE(gtk_widget_get_sensitive(item));
+  gtk_menu_item_activate(GTK_MENU_ITEM(item));
+  settle();
+  const std::vector<std::string> rows = roi_rows(list);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[3], "Sp + free Spherical 2");
+  EXPECT_EQ(state.views.exposed, &state.views.roi_view(RoiPanel::Spherical));
+  GtkTreeModel* model = nullptr;
+  GtkTreeIter selected;
+  ASSERT_TRUE(gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(list)),
+                                              &model, &selected));
+  gchar* name = nullptr;
+  gtk_tree_model_get(model, &selected, 4, &name, -1);
+  EXPECT_STREQ(name, "Spherical 2");
+  g_free(name);
+
+  // The window keeps its width with the voxelgroup controls in it.
+  gint minimum = 0, natural = 0;
+  gtk_widget_get_preferred_width(gtk_widget_get_parent(frontend.roi_panel_stack()), &minimum,
+                                 &natural);
+  EXPECT_LE(minimum, 320);
+  frontend.destroy_main_window();
+  EXPECT_EQ(state.hooks.refresh_lists, nullptr);
 }

@@ -3,13 +3,17 @@
 # starts the analyzer, the start-up notices are answered, "Compute standard DTI parameter
 # maps" is chosen from the Special menu with the keyboard, the host receives the four maps,
 # the ROI editor's view follows the host's cursor and Ctrl+U uploads its channel, a sphere
-# is drawn by dragging in the view, Quit ends the analyzer and no board is left. Screenshots go to the artifacts folder.
+# is drawn by dragging in the view, F12 shows it as the one sphere of the host's object group,
+# Quit ends the analyzer and no board is left. Screenshots go to the artifacts folder.
 # usage: helixia_gui_test.sh ZTRHOST HELIXIA ZTRPHANTOM ARTIFACTS_DIR
 set -u
 ztrhost=$1 helixia=$2 phantom=$3 artifacts=$4
 mkdir -p "$artifacts"
 work=$(mktemp -d /tmp/helixia_gui.XXXXXX)
-client=$(( 6000 + $$ % 3000 ))
+. "$(dirname "$0")/../../support/client_number.sh"
+reserve_client_number client || exit 1
+reserve_client_number no_host_client || exit 1
+reserve_client_number depth16_client || exit 1
 tag=$(printf '(%04d)' "$client")
 host_pid=
 
@@ -63,7 +67,7 @@ host_snapshot() {
 }
 
 # ---- a start without a host ends with status 0 after trying to connect -----------------
-"$helixia" $((client + 1)) > "$work/nohost.log" 2>&1
+timeout 60 "$helixia" "$no_host_client" > "$work/nohost.log" 2>&1
 status=$?
 [ "$status" -eq 0 ] || fail "without a host the analyzer ended with status $status"
 grep -q '^IPC NOT available (IPC Client initialization failure)$' "$work/nohost.log" ||
@@ -71,7 +75,7 @@ grep -q '^IPC NOT available (IPC Client initialization failure)$' "$work/nohost.
 grep -q '>> Establishing connection ... ' "$work/nohost.log" || fail "no connection attempt"
 
 # ---- a 16-bit display ends the start-up silently, before any connection -----------------
-xvfb-run -a -s "-screen 0 640x480x16" "$helixia" $((client + 2)) > "$work/depth16.log" 2>&1
+timeout 60 xvfb-run -a -s "-screen 0 640x480x16" "$helixia" "$depth16_client" > "$work/depth16.log" 2>&1
 status=$?
 [ "$status" -eq 0 ] || fail "on a 16-bit display the analyzer ended with status $status"
 grep -q '^IPC NOT available' "$work/depth16.log" || fail "the 16-bit run did not start"
@@ -83,8 +87,8 @@ fi
 "$phantom" --out "$work/phantom" --size 32 32 12 --directions 6 > "$work/phantom.log" 2>&1 ||
   fail "phantom: $(cat "$work/phantom.log")"
 mkfifo "$work/host_in"
-"$ztrhost" serve --client "$client" --input "$work/phantom/dwi.raw" --output "$work/out" \
-  --stay -- "$helixia" < "$work/host_in" > "$work/host.log" 2>&1 &
+timeout 180 "$ztrhost" serve --client "$client" --input "$work/phantom/dwi.raw" \
+  --output "$work/out" --stay -- "$helixia" < "$work/host_in" > "$work/host.log" 2>&1 &
 host_pid=$!
 exec 3> "$work/host_in"
 
@@ -188,6 +192,25 @@ sleep 0.5
 import -window "$main" "$artifacts/helixia-sphere.png" || fail "screenshot of the sphere"
 changed=$(compare -metric AE "$work/before-sphere.png" "$artifacts/helixia-sphere.png" null: 2>&1)
 [ "${changed%% *}" -gt 100 ] 2>/dev/null || fail "the drag did not change the view ($changed pixels)"
+
+# ---- F12 sends the visible ROIs: the drawn sphere is the one object of the display group --
+press "$main" F12
+shown=no
+for ((i = 0; i < 30; i++)); do
+  sleep 0.3
+  host_snapshot "$work/snap" || continue
+  if grep -q '"count": 1, "file": "group_[0-9]*.vtk", "types": {"11": 1}' "$work/snap/summary.json"; then
+    shown=yes
+    break
+  fi
+done
+[ "$shown" = yes ] ||
+  fail "F12 did not show one sphere: $(grep -A3 object_groups "$work/snap/summary.json")"
+groups=$(grep -c '"file": "group_' "$work/snap/summary.json")
+[ "$groups" -eq 1 ] || fail "$groups object groups instead of one"
+vtk=$(grep -o '"file": "group_[0-9]*.vtk"' "$work/snap/summary.json" | cut -d'"' -f4)
+[ -s "$work/snap/$vtk" ] || fail "no $vtk written for the ROI group"
+cp "$work/snap/$vtk" "$artifacts/helixia-roi-group.vtk"
 
 # ---- Quit (confirmed) ends the analyzer ---------------------------------------------------
 press "$main" ctrl+q

@@ -1,20 +1,19 @@
-// Runs the host stand-in (ztrhost) as a child process for a test: its own client number,
-// commands on its standard input, a deadline on every wait, and a kill when the test ends
-// early, so no host or board outlives the test.
+// The host stand-in (ztrhost) for the analyzer tests: a claimed client number, commands on
+// its standard input, and a bounded shutdown, so no host or board outlives the test.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
+#include <thread>
+
+#include "tests/support/child_process.h"
+#include "tests/support/client_number.h"
 
 inline bool ztr_board_exists(const std::string& name) {
   struct stat info {};
@@ -27,12 +26,6 @@ inline std::string ztr_board_name(const char* base, int client) {
   return name;
 }
 
-// A client number no other test process uses at the same time.
-inline int unique_client_number() {
-  static int offset = 0;
-  return 3000 + static_cast<int>(::getpid() % 6000) + 7 * (offset++);
-}
-
 inline std::string read_whole_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
@@ -42,84 +35,41 @@ inline std::string read_whole_file(const std::string& path) {
 
 class HostProcess {
  public:
-  // Starts `ztrhost serve --client N --input FILE --output DIR --stay` and waits until its
-  // request board exists.
-  HostProcess(const std::string& program, int client, const std::string& input,
-              const std::string& output, const std::string& log)
-      : client_(client) {
-    int in[2];
-    if (::pipe(in) != 0) return;
-    const std::string client_text = std::to_string(client);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(in[0], 0);
-      ::close(in[0]);
-      ::close(in[1]);
-      int log_fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (log_fd >= 0) {
-        ::dup2(log_fd, 1);
-        ::dup2(log_fd, 2);
-        ::close(log_fd);
-      }
-      ::execl(program.c_str(), program.c_str(), "serve", "--client", client_text.c_str(),
-              "--input", input.c_str(), "--output", output.c_str(), "--stay",
-              static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    stdin_ = in[1];
-    for (int i = 0; i < 1000 && !ready(); ++i) pause_ms(10);
+  // Starts `ztrhost serve --client N --input FILE --output DIR --stay` on a freshly claimed
+  // number, its output in `log_prefix`.out / .err, and waits up to 10 s for its request board.
+  HostProcess(const std::string& program, const std::string& input, const std::string& output,
+              const std::string& log_prefix)
+      : claim_(ztr::test::reserve_client_number()),
+        child_({program, "serve", "--client", claim_.text(), "--input", input, "--output", output,
+                "--stay"},
+               log_prefix, /*pipe_stdin=*/true) {
+    for (int i = 0; i < 1000 && child_.running() && !ready(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-
   ~HostProcess() {
-    if (pid_ > 0 && !finished_) {
-      send("quit");
-      if (!wait_for_exit(10)) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status_, 0);
-      }
-    }
-    if (stdin_ >= 0) ::close(stdin_);
+    if (child_.running()) quit(10);
   }
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
 
-  bool ready() const { return ztr_board_exists(ztr_board_name("ZTR_IPC_RB", client_)); }
-  int client() const { return client_; }
+  bool ready() const { return ztr_board_exists(ztr_board_name("ZTR_IPC_RB", client())); }
+  int client() const { return claim_.value(); }
+  std::string log() const { return child_.out() + child_.err(); }
 
-  void send(const std::string& line) {
-    if (stdin_ < 0) return;
-    const std::string text = line + "\n";
-    if (::write(stdin_, text.data(), text.size()) < 0) return;
-  }
+  void send(const std::string& line) { child_.write_stdin(line + "\n"); }
 
   // "quit", then waits up to `seconds` for the host to write its output and end.
   bool quit(int seconds = 20) {
     send("quit");
-    return wait_for_exit(seconds);
+    int status = 0;
+    if (!child_.wait(std::chrono::seconds(seconds), &status)) return false;
+    status_ = status;
+    return true;
   }
   int exit_status() const { return status_; }
 
  private:
-  static void pause_ms(int ms) {
-    const timespec pause{0, ms * 1000000L};
-    nanosleep(&pause, nullptr);
-  }
-  bool wait_for_exit(int seconds) {
-    if (finished_) return true;
-    for (int i = 0; i < seconds * 100; ++i) {
-      if (::waitpid(pid_, &status_, WNOHANG) == pid_) {
-        finished_ = true;
-        return true;
-      }
-      pause_ms(10);
-    }
-    return false;
-  }
-
-  int client_;
-  pid_t pid_ = -1;
-  int stdin_ = -1;
+  ztr::test::ClientNumber claim_;
+  ztr::test::ChildProcess child_;
   int status_ = -1;
-  bool finished_ = false;
 };

@@ -17,7 +17,7 @@
 #include "app_fixtures.h"
 #include "host_process.h"
 #include "scripted_dialogs.h"
-#include "stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -48,9 +48,8 @@ class HostSessionTest : public ::testing::Test {
     output = folder.file("host_output");
     VolumePtr volume = dwi_phantom();
     ASSERT_TRUE(write_raw_file(input, volume.get()));
-    host = std::make_unique<HostProcess>(ZTR_HOST_PROGRAM, unique_client_number(), input, output,
-                                         folder.file("host.log"));
-    ASSERT_TRUE(host->ready()) << read_whole_file(folder.file("host.log"));
+    host = std::make_unique<HostProcess>(ZTR_HOST_PROGRAM, input, output, folder.file("host"));
+    ASSERT_TRUE(host->ready()) << host->log();
   }
 
   void TearDown() override {
@@ -74,7 +73,7 @@ class HostSessionTest : public ::testing::Test {
 
   std::string summary() { return read_whole_file(output + "/summary.json"); }
 
-  TempFolder folder;
+  ztr::test::TempDir folder;
   std::string input, output;
   std::unique_ptr<HostProcess> host;
   AppState state;
@@ -100,7 +99,7 @@ struct AppendLog {
 }  // namespace
 
 TEST_F(HostSessionTest, StartupReportsIpcTheMpgSettingAndTheDwiNotice) {
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   state.client_number = host->client();
   startup_initialize_ipc(state);
   ASSERT_TRUE(startup_create_broadcaster(state));
@@ -154,7 +153,7 @@ TEST_F(HostSessionTest, StandardMapsAreAppendedAndUploadedOneChannelPerSecond) {
   start_up();
   RawVolumeData* const shared = state.volume.get();
   AppendLog log;
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   compute_standard_maps_command(state, dialogs, log.appender());
   const std::string text = console.finish();
 
@@ -204,7 +203,7 @@ TEST_F(HostSessionTest, RawFileImportReplacesTheDataAndAsksForAPositiveVoxelSize
   dialogs.values.push_back({ZTR_DIALOG_OK, "0"});
   dialogs.values.push_back({ZTR_DIALOG_OK, "-1"});
   dialogs.values.push_back({ZTR_DIALOG_OK, "1.5"});
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   load_raw_volume_file_command(state, dialogs);
   const std::string text = console.finish();
 
@@ -263,7 +262,7 @@ TEST_F(HostSessionTest, DtiFileExportedAndImportedAgainKeepsVolumeAndSetting) {
 
   dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
   dialogs.files.push_back({ZTR_DIALOG_OK, path});
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   import_dti_file_command(state, dialogs);
   const std::string text = console.finish();
   EXPECT_EQ(state.volume.get(), shared);
@@ -281,7 +280,7 @@ TEST_F(HostSessionTest, DownloadWithoutReadyDataAsksNothingAndKeepsTheRecord) {
   state.dti->mpg_ready = 0;
   RawVolumeData* const shared = state.volume.get();
   fill_int16(shared, [](int, int64_t) { return 0; });
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   download_data_command(state, dialogs);
   quiet.finish();
   EXPECT_EQ(dialogs.count("confirmation"), 0);
@@ -317,7 +316,7 @@ TEST_F(HostSessionTest, WholeProgramRunsAndShutsDownWithoutLeavingObjectsOrBoard
   };
   const std::string number = std::to_string(host->client());
   const char* argv[] = {"heLiXIA", number.c_str()};
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   const int status = run_helixia(2, argv, frontend);
   const std::string text = console.finish();
   EXPECT_EQ(status, 0);
@@ -357,7 +356,7 @@ TEST_F(HostSessionTest, DownloadOfAVolumeWithFewerChannelsRebuildsTheDtiData) {
 
   RawVolumeData* const shared = state.volume.get();
   dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   download_data_command(state, dialogs);
   const std::string text = console.finish();
   EXPECT_EQ(state.volume.get(), shared);
@@ -374,7 +373,7 @@ TEST_F(HostSessionTest, DownloadOfAVolumeWithFewerChannelsRebuildsTheDtiData) {
 
 TEST_F(HostSessionTest, DownloadOfTheSameMatrixKeepsTheMpgSetting) {
   start_up();
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   mpg_preset_ge_6_command(state, dialogs);
   state.dti->b_value[3] = 800.0f;  // a setting the default would not give
   DiffusionTensorImageData* const dti = state.dti.get();
@@ -394,7 +393,7 @@ TEST_F(HostSessionTest, UploadCurrentChannelAppendsTheExposedViewsChannelToTheHo
   state.views.exposed = &frame;
   for (int k = 0; k < 3; ++k) channel_next_command(state, dialogs);
   ASSERT_EQ(frame.view.channel, 3);
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   upload_current_channel_command(state, dialogs);
   quiet.finish();
   EXPECT_EQ(dialogs.of_kind("message").front().text, " uploading channel 3 ...");
@@ -450,7 +449,7 @@ TEST_F(HostSessionTest, DtiFileWithoutVoxelSizeIsImportedWithAWarningAndSendsNon
   dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
   dialogs.files.push_back({ZTR_DIALOG_OK, path});
   const auto start = std::chrono::steady_clock::now();
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   import_dti_file_command(state, dialogs);
   const std::string text = console.finish();
   const auto took = std::chrono::steady_clock::now() - start;
@@ -476,7 +475,7 @@ TEST_F(HostSessionTest, RequestTheHostNeverAcceptsEndsWithinSecondsAndFewActivit
   std::memcpy(block, &nan, 4);
   ASSERT_EQ(ZTRipc_SetParameters(block), 0);
   const auto start = std::chrono::steady_clock::now();
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_SET_CURSOR, true), -1);
   const std::string text = console.finish();
   const auto took = std::chrono::steady_clock::now() - start;

@@ -12,7 +12,7 @@
 #include "analyzer/rtnn/rtnn_maps.h"
 #include "tests/analyzer/app/app_fixtures.h"
 #include "tests/analyzer/app/scripted_dialogs.h"
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 #include "tests/analyzer/rtnn/rtnn_fixtures.h"
 
 namespace {
@@ -34,7 +34,7 @@ class PreviewDialogs : public ScriptedDialogs {
 void load_state(AppState& state) {
   VolumePtr volume = make_volume(16, 16, 4, 7);
   fill_int16(volume.get(), [](int c, int64_t) { return c == 0 ? 1000 : 500; });
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   load_into_state(state, std::move(volume));
 }
 
@@ -58,8 +58,8 @@ RtnnEntry network_for(const DiffusionTensorImageData* d, const std::string& name
 }
 
 struct TableReset {
-  TableReset() { StderrCapture quiet; initialize_rtnn_table(); }
-  ~TableReset() { StderrCapture quiet; delete_all_rtnns(); }
+  TableReset() { ztr::test::ConsoleCapture quiet; initialize_rtnn_table(); }
+  ~TableReset() { ztr::test::ConsoleCapture quiet; delete_all_rtnns(); }
 };
 
 TEST(RtnnImportCommand, LoadsEitherKindAndKeepsTheSetWhenAFileIsRefused) {
@@ -70,7 +70,7 @@ TEST(RtnnImportCommand, LoadsEitherKindAndKeepsTheSetWhenAFileIsRefused) {
   rtnn_test::write_layout_set(dir);
   rtnn_test::write_file(dir / "other.txt", "not a network file\n");
   dialogs.files = {{ZTR_DIALOG_OK, dir / "set.txt"}, {ZTR_DIALOG_OK, dir / "other.txt"}};
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   import_rtnn_file_command(state, dialogs);
   EXPECT_EQ(state.rtnn_count(), 1);
   EXPECT_EQ(dialogs.message_line(), " 1 RTNNs loaded.");
@@ -94,11 +94,11 @@ TEST(RtnnExportCommand, WritesTheDataFileAndRefusesAnEmptySet) {
 
   rtnn_test::write_layout_set(dir);
   {
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     ASSERT_EQ(load_rtnns_from_information_file((dir / "set.txt").c_str()), 1);
   }
   dialogs.files = {{ZTR_DIALOG_OK, dir / "out.bin"}};
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   export_rtnn_file_command(state, dialogs);
   EXPECT_EQ(console.finish(), "Export RunTimeNeuralNetwork: " + (dir / "out.bin") + "\ndone (ID:layout-set)\n");
   EXPECT_EQ(get_rtnn_file_kind((dir / "out.bin").c_str()), 0);
@@ -110,7 +110,7 @@ TEST(RtnnRealtimeCommand, TogglesWithTheMonitorPageAndStaysOffWhenNotPrepared) {
   PreviewDialogs dialogs;
   load_state(state);
   rtnn_table().entries.push_back(network_for(state.dti.get(), "mean", 1));
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   realtime_analysis_command(state, dialogs);
   EXPECT_EQ(state.realtime_analysis, 1);
   EXPECT_EQ(dialogs.page, ZTR_MONITOR_PAGE);
@@ -131,7 +131,7 @@ TEST(RtnnRealtimeCommand, VoxelTextFollowsAnMpgChange) {
   AppState state;
   load_state(state);
   rtnn_table().entries.push_back(network_for(state.dti.get(), "mean", 1));
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   std::string text = analyse_voxel_with_rtnns(state, 8, 8, 2);
   EXPECT_NE(text.find("Extra parameters by RTNN:\n mean0: -0.69\n"), std::string::npos) << text;
   // Another setting with the same channel count (b 800): the network is re-prepared through
@@ -153,7 +153,7 @@ TEST(RtnnExtraMapsCommand, EachSelectedNetworkIsComputedAndUploadedOnItsOwn) {
   std::vector<int> uploaded;
   int appended_when_first_upload = -1;
   const int before = state.volume->header->channels;
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   extra_maps_rtnn_command(state, dialogs, [&](const RawVolumeData* v, int32_t c) {
     if (appended_when_first_upload < 0) appended_when_first_upload = v->header->channels - before;
     uploaded.push_back(c);
@@ -183,7 +183,7 @@ TEST(RtnnExtraMapsCommand, PanelsAreOutputsAndAPanelRunsItsOwnNetwork) {
   dialogs.answer = {0, 1, 0};
   std::vector<int> uploaded;
   const int before = state.volume->header->channels;
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   extra_maps_rtnn_command(state, dialogs, [&](const RawVolumeData*, int32_t c) {
     uploaded.push_back(c);
     return 0;
@@ -204,7 +204,7 @@ TEST(RtnnExtraMapsCommand, CancelOrMissingPrerequisitesComputeNothing) {
   EXPECT_EQ(dialogs.of_kind("notice")[0].text, ZTR_RTNN_NOT_READY_NOTICE);
 
   rtnn_table().entries.push_back(network_for(state.dti.get(), "one", 1));
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   extra_maps_rtnn_command(state, dialogs);  // the preview is cancelled
   EXPECT_EQ(dialogs.count("preview"), 1);
   EXPECT_EQ(state.volume->header->channels, before);
@@ -248,14 +248,14 @@ TEST(RtnnExtraMapsCommand, MapsThatCannotBeAppendedAreNotUploaded) {
     for (int i = 0; i < 128; ++i) v[i] = c == 0 ? 1000 : 500;
   }
   {
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     load_into_state(state, std::move(volume));
   }
   ASSERT_TRUE(state.dti_ready());
   rtnn_table().entries.push_back(network_for(state.dti.get(), "one", 1));
   dialogs.answer = {1};
   std::vector<int> uploaded;
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   extra_maps_rtnn_command(state, dialogs, [&](const RawVolumeData*, int32_t c) {
     uploaded.push_back(c);
     return 0;

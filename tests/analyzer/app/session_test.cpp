@@ -8,7 +8,7 @@
 #include "analyzer/dti/mpg_setting.h"
 #include "app_fixtures.h"
 #include "scripted_dialogs.h"
-#include "stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ TEST(ViewReset, ReadyDataShowsTheDwiNoticeWithTheVolumesNumbers) {
   AppState state;
   ScriptedDialogs dialogs;
   {
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     load_into_state(state, dwi_volume(8, 9));
   }
   int resets = 0;
@@ -91,15 +91,15 @@ TEST(ViewReset, ReadyDataShowsTheDwiNoticeWithTheVolumesNumbers) {
 
 TEST(CleanUp, ResetsCountersDeletesObjectsAndReports) {
   AppState state;
-  state.counters.roi_id = 4;
+  state.counters.study_id = 4;
   state.counters.study_names = {1, 2, 3};
   int deletions = 0;
   state.hooks.delete_all_objects = [&](AppState&) { ++deletions; };
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   clean_up_objects(state);
   EXPECT_EQ(console.finish(), "Clean-up old objects OK\n");
   EXPECT_EQ(deletions, 1);
-  EXPECT_EQ(state.counters.roi_id, 0);
+  EXPECT_EQ(state.counters.study_id, 0);
   EXPECT_EQ(state.counters.study_names, (std::array<int, 3>{0, 0, 0}));
 }
 
@@ -107,11 +107,11 @@ TEST(StartupEnd, WithoutRtnnsTheNoticeComesBeforeTheConsoleLine) {
   AppState state;
   ScriptedDialogs dialogs;
   {
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     load_into_state(state, dwi_volume());
   }
   state.set_data_source_text("Data Source: test\n");
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   startup_finish(state, dialogs);
   EXPECT_EQ(console.finish(), "RTNN not available\n");
   const auto notices = dialogs.of_kind("notice");
@@ -129,11 +129,11 @@ TEST(StartupEnd, ReadyRtnnsArePrintedAndNotNoticed) {
   AppState state;
   ScriptedDialogs dialogs;
   {
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     load_into_state(state, dwi_volume());
   }
   state.hooks.prepare_rtnns = [](AppState&) { return 2; };
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   startup_finish(state, dialogs);
   EXPECT_EQ(console.finish(), "RTNN ready (2 rtnns)\n");
   EXPECT_EQ(dialogs.count("notice"), 1);
@@ -143,7 +143,7 @@ TEST(StartupEnd, NotReadyDataShowsTheMpgNoticeAndMessage) {
   AppState state;
   ScriptedDialogs dialogs;
   {
-    StderrCapture quiet;
+    ztr::test::ConsoleCapture quiet;
     load_into_state(state, dwi_volume(8, 6));  // 5 directions: not ready
   }
   ASSERT_FALSE(state.dti_ready());
@@ -159,7 +159,7 @@ TEST(TimerTick, WithoutIpcNothingIsRead) {
   ScriptedDialogs dialogs;
   state.initialized = 1;
   dialogs.page = 2;
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   timer_tick(state, dialogs);
   EXPECT_EQ(console.finish(), "");
   EXPECT_EQ(state.page_mode, ZTR_PAGE_MODE_STUDY);
@@ -176,7 +176,7 @@ TEST(TimerTick, FollowsNotebookPagesAndReportsBroadcastErrors) {
   state.hooks.rebuild_display_group = [&](AppState&) { ++rebuilds; };
   state.hooks.follow_host_cursor = [&](AppState&) { ++follows; };
 
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   dialogs.page = 2;
   timer_tick(state, dialogs);
   EXPECT_EQ(state.page_mode, ZTR_PAGE_MODE_OTHER);
@@ -213,7 +213,7 @@ TEST(TimerTick, RealtimeAnalysisReplacesTheMonitorText) {
   state.hooks.analyse_voxel = [](AppState&, int x, int y, int z) {
     return std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(z);
   };
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   timer_tick(state, dialogs);
   ASSERT_EQ(dialogs.count("monitor"), 1);
   EXPECT_EQ(dialogs.of_kind("monitor")[0].text, "3,1,0");  // truncated toward zero
@@ -222,7 +222,7 @@ TEST(TimerTick, RealtimeAnalysisReplacesTheMonitorText) {
 TEST(Startup, WithoutAHostTheProgramEndsWithStatusZeroBeforeAnyWindow) {
   ScriptedDialogs frontend;
   const char* argv[] = {"heLiXIA", "9731"};
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   const int status = run_helixia(2, argv, frontend);
   const std::string text = console.finish();
   EXPECT_EQ(status, 0);
@@ -237,7 +237,7 @@ TEST(Startup, AVisualThatIsNotTrueColorEndsSilentlyBeforeTheDownload) {
   ScriptedDialogs frontend;
   frontend.visual_ok = false;
   const char* argv[] = {"heLiXIA", "9732"};
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(run_helixia(2, argv, frontend), 0);
   const std::string text = console.finish();
   EXPECT_EQ(text.find(">> Establishing connection"), std::string::npos) << text;

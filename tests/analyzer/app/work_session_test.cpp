@@ -46,7 +46,7 @@ int32_t get_i32(const std::vector<uint8_t>& b, size_t at) {
 // All 8 channels are DTI channels. Serialised DTI data: volume 16 + 8 x (8 + 6 x 2) = 176,
 // DTI part 16 + 16 x 8 = 144: D = 320.
 struct WorkSession : ::testing::Test {
-  TempFolder folder;
+  ztr::test::TempDir folder{"work_session"};
   AppState state;
   ScriptedDialogs dialogs;
   RoiList rois;
@@ -401,6 +401,38 @@ TEST(WorkSessionWriter, RefusesMoreThan512ObjectsBeforeWritingAnything) {
   source.rois.pop_back();
   std::vector<uint8_t> bytes;
   EXPECT_TRUE(work_session_bytes(source, &bytes, &reason)) << reason;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WorkSession, WithoutAHookTheRoiEditorsListIsSavedAndAFileWithStudiesIsRefused) {
+  const std::string with_studies = folder.file("studies.session");
+  add_objects();
+  save(with_studies);
+  state.hooks.session_objects = nullptr;
+
+  ROI_OBJECT* roi = new_roi_object(state.roi_editor.rois, ZTR_ROI_FREEHAND, GridSize{3, 2, 1});
+  ASSERT_NE(roi, nullptr);
+  roi->id = 5;
+  set_roi_name(*roi, "editor roi");
+  state.roi_editor.rois.active_id = 5;
+  const std::string path = folder.file("editor.session");
+  save(path);
+  delete_all_rois(state.roi_editor.rois);
+  open(path);
+  EXPECT_EQ(last_notice(), "Notice: Objects loaded: 0 studies / 1 ROIs.");
+  std::vector<ROI_OBJECT*> loaded = roi_items(state.roi_editor.rois);
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(loaded[0]->id, 5);
+  EXPECT_STREQ(loaded[0]->name, "editor roi");
+  EXPECT_EQ(state.roi_editor.rois.active_id, 5);
+
+  // Studies this build cannot hold would be lost at the next save: the file is refused.
+  open(with_studies);
+  EXPECT_NE(last_notice().find("cannot hold its objects"), std::string::npos) << last_notice();
+  EXPECT_EQ(roi_items(state.roi_editor.rois).size(), 1u);
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 
 #include "analyzer/dti/mpg_setting.h"
 #include "analyzer/notice.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -42,9 +44,9 @@ VolumePtr make_volume(int x, int y, int z, const std::vector<int32_t>& types) {
 std::vector<int32_t> int16_channels(int n) { return std::vector<int32_t>(n, ZTR_TYPE_INT16); }
 
 DiffusionTensorImageData* quiet_new(RawVolumeData* v, int32_t n) {
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   DiffusionTensorImageData* d = ZTRdti_NewDiffusionTensorImageData(v, n);
-  testing::internal::GetCapturedStderr();
+  console.finish();
   return d;
 }
 
@@ -78,26 +80,17 @@ std::vector<unsigned char> dti_file_bytes(const DiffusionTensorImageData* d) {
 // Parses quietly; returns the record (owning its volume) or nothing.
 DtiDataWithVolumePtr parse_quietly(const std::vector<unsigned char>& bytes, RecordingSink* sink,
                                    std::string* err = nullptr) {
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   DtiDataWithVolumePtr d(parse_dti_file(bytes.data(), bytes.size(), sink));
-  const std::string text = testing::internal::GetCapturedStderr();
+  const std::string text = console.finish();
   if (err) *err = text;
   return d;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    path_ = std::filesystem::temp_directory_path() /
-            ("dti_data_test_" + std::to_string(::getpid()) + "_" +
-             testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
+// A scratch folder named after the running test.
+struct TestDir : ztr::test::TempDir {
+  TestDir()
+      : TempDir("dti_data_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name())) {}
 };
 
 // A ready 7-channel setting on a 3x2x1 volume of 8 signed 16-bit channels.
@@ -117,9 +110,9 @@ struct Sample {
 
 TEST(DtiDataCreation, NewRecordIsNotReadyAndZeroed) {
   VolumePtr v = make_volume(2, 2, 2, int16_channels(8));
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   DtiDataPtr d(ZTRdti_NewDiffusionTensorImageData(v.get(), 8));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(console.finish(), "");
   ASSERT_TRUE(d);
   EXPECT_EQ(d->volume, v.get());
   EXPECT_EQ(d->dti_channels, 8);
@@ -131,22 +124,22 @@ TEST(DtiDataCreation, NewRecordIsNotReadyAndZeroed) {
 
 TEST(DtiDataCreation, WarningsNeverPreventCreation) {
   VolumePtr v = make_volume(1, 1, 1, int16_channels(6));
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   DtiDataPtr six(ZTRdti_NewDiffusionTensorImageData(v.get(), 6));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "Warning: number of channels is not valid for general DTI\n");
   EXPECT_TRUE(six);
 
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console2;
   DtiDataPtr more(ZTRdti_NewDiffusionTensorImageData(v.get(), 600));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console2.finish(),
             "Warning: channels are not ready for target DTI\n"
             "Warning: channels are too much for default MPG\n");
   EXPECT_TRUE(more);
 
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console3;
   DtiDataPtr none(ZTRdti_NewDiffusionTensorImageData(nullptr, 0));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console3.finish(),
             "Warning: volume is NULL for DTI\n"
             "Warning: number of channels is not valid for general DTI\n");
   EXPECT_TRUE(none);
@@ -168,10 +161,10 @@ TEST(CreateFromVolume, BuildsASingleSoDefaultSettingAndKeepsTheOldVolume) {
                                             ZTR_TYPE_INT16, ZTR_TYPE_INT16, ZTR_TYPE_INT16,
                                             ZTR_TYPE_INT16, ZTR_TYPE_INT16, ZTR_TYPE_FLOAT32});
   DiffusionTensorImageData* data = nullptr;
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ASSERT_EQ(create_dti_data_from_volume(&data, first.get()), 0);
   ASSERT_EQ(create_dti_data_from_volume(&data, second.get()), 0);  // releases the first record
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = console.finish();
   DtiDataPtr owned(data);
   EXPECT_EQ(data->volume, second.get());
   EXPECT_EQ(data->dti_channels, 8);
@@ -228,11 +221,11 @@ TEST(SerializedDtiData, RoundTripRebuildsVolumeAndSetting) {
   ASSERT_EQ(ZTRdti_SerializeDiffusionTensorImageData(s.data.get(), buffer.data()), 0);
   DtiDataWithVolumePtr back(quiet_new(nullptr, 0));
   size_t consumed = 0;
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ASSERT_EQ(ZTRdti_GetDiffusionTensorImageDataFromSerializedData(back.get(), buffer.data(),
                                                                   buffer.size(), &consumed),
             0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "volume: 3x2x1x8\n");
+  EXPECT_EQ(console.finish(), "volume: 3x2x1x8\n");
   EXPECT_EQ(consumed, buffer.size());
   EXPECT_TRUE(same_volume(back->volume, s.volume.get()));
   expect_same_setting(back.get(), s.data.get());
@@ -244,12 +237,12 @@ TEST(SerializedDtiData, ShortBuffersAreRefusedAndLeaveTheRecordAsItWas) {
   ZTRdti_SerializeDiffusionTensorImageData(s.data.get(), buffer.data());
   DtiDataPtr target(quiet_new(nullptr, 3));
   for (size_t length = 0; length < buffer.size(); ++length) {
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     EXPECT_EQ(ZTRdti_GetDiffusionTensorImageDataFromSerializedData(target.get(), buffer.data(),
                                                                     length),
               -1)
         << length;
-    testing::internal::GetCapturedStderr();
+    console.finish();
     EXPECT_EQ(target->volume, nullptr);
     EXPECT_EQ(target->dti_channels, 3);
   }
@@ -258,7 +251,7 @@ TEST(SerializedDtiData, ShortBuffersAreRefusedAndLeaveTheRecordAsItWas) {
 // ---- DTI file ------------------------------------------------------------------------------
 
 TEST(DtiFile, EveryVoxelTypeSurvivesWriteAndRead) {
-  TempDir dir;
+  TestDir dir;
   for (int32_t type = ZTR_TYPE_UINT8; type <= ZTR_TYPE_FLOAT64; ++type) {
     std::vector<int32_t> types = int16_channels(7);
     types.push_back(type);
@@ -276,9 +269,9 @@ TEST(DtiFile, EveryVoxelTypeSurvivesWriteAndRead) {
 
     std::string description;
     RecordingSink sink;
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     DtiDataWithVolumePtr back(read_dti_file(path.c_str(), &description, &sink));
-    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string err = console.finish();
     ASSERT_TRUE(back) << "type " << type << ": " << err;
     EXPECT_TRUE(sink.shown.empty());
     EXPECT_TRUE(same_volume(back->volume, v.get())) << "type " << type;
@@ -387,14 +380,14 @@ TEST(DtiFile, StoredReadySettingThatDoesNotFitTheVolumeIsNotReady) {
 
 TEST(DtiFile, MissingFileIsSkippedSilently) {
   RecordingSink sink;
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(read_dti_file("/nonexistent/file.dti", nullptr, &sink), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(console.finish(), "");
   EXPECT_TRUE(sink.shown.empty());
 }
 
 TEST(DtiFile, ShortFileOnDiskRaisesTheNotice) {
-  TempDir dir;
+  TestDir dir;
   const std::string path = dir.file("short.dti");
   std::ofstream(path, std::ios::binary) << "# DTI data";
   RecordingSink sink;
@@ -403,7 +396,7 @@ TEST(DtiFile, ShortFileOnDiskRaisesTheNotice) {
 }
 
 TEST(DtiFile, WriterRefusesAWrongSizeAndClosesTheStream) {
-  TempDir dir;
+  TestDir dir;
   Sample s;
   const std::string path = dir.file("bad.dti");
   std::FILE* out = std::fopen(path.c_str(), "wb");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analyzer/dti/split_work.h"
+#include "tests/support/console_capture.h"
 
 TEST(SplitWork, FewerItemsThanPartsGivesOneItemEach) {
   EXPECT_EQ(split_work(3, 8), (std::vector<int>{1, 1, 1}));
@@ -60,22 +61,7 @@ TEST(SplitWork, RefusesEmptyRequests) {
 
 namespace {
 
-// Captures what the runner prints.
-struct Console {
-  std::FILE* file = std::tmpfile();
-  ~Console() {
-    if (file) std::fclose(file);
-  }
-  std::string text() const {
-    std::fflush(file);
-    std::rewind(file);
-    std::string out;
-    char buffer[256];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, n);
-    return out;
-  }
-};
+using Console = ztr::test::ConsoleCapture;  // the runner prints to standard error
 
 }  // namespace
 
@@ -84,7 +70,6 @@ TEST(WorkRunner, RunsEveryPartOnceOverDisjointRanges) {
   std::vector<std::atomic<int>> visits(9);
   WorkRunOptions options;
   options.progress_format = "\rtest %d%% completed";
-  options.console = console.file;
   std::atomic<int> parts_seen{0};
   const int ran = run_split_work(9, 4, [&](const WorkPart& part) {
     parts_seen.fetch_add(1);
@@ -105,7 +90,6 @@ TEST(WorkRunner, SingleWorkerHasNoReporter) {
   Console console;
   WorkRunOptions options;
   options.progress_format = "\rtest %d%% completed";
-  options.console = console.file;
   int items = 0;
   EXPECT_EQ(run_split_work(5, 1, [&](const WorkPart& part) { items += part.count; }, options), 1);
   EXPECT_EQ(items, 5);
@@ -117,7 +101,6 @@ TEST(WorkRunner, APartThatCannotStartIsSkippedAndTheReporterStillEnds) {
   std::vector<int> visited(8, 0);
   WorkRunOptions options;
   options.progress_format = "\rtest %d%% completed";
-  options.console = console.file;
   options.start_failure = [](int part) { return part == 1 ? 11 : 0; };
   const int ran = run_split_work(8, 4, [&](const WorkPart& part) {
     for (int i = part.first; i < part.first + part.count; ++i) visited[static_cast<size_t>(i)] = 1;
@@ -134,7 +117,6 @@ TEST(WorkRunner, AWorkerThatGivesUpEarlyStillLetsTheReporterFinish) {
   Console console;
   WorkRunOptions options;
   options.progress_format = "\rtest %d%% completed";
-  options.console = console.file;
   // No worker reports any progress; the runner must still return.
   EXPECT_EQ(run_split_work(6, 3, [](const WorkPart&) {}, options), 3);
   EXPECT_NE(console.text().find("100% completed"), std::string::npos);

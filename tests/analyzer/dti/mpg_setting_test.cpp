@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analyzer/notice.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -22,9 +23,9 @@ struct Fixture {
     const VolumeHeader header{2, 2, 1, channels};
     std::vector<int32_t> types(channels, ZTR_TYPE_INT16), attributes(channels, 0);
     volume.reset(ZTR_NewRawVolumeData(header, types.data(), attributes.data()));
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     data.reset(ZTRdti_NewDiffusionTensorImageData(volume.get(), channels));
-    testing::internal::GetCapturedStderr();
+    console.finish();
   }
   // Fills every array entry with a recognisable pattern.
   void scribble() {
@@ -54,9 +55,9 @@ struct RecordingSink : NoticeSink {
 };
 
 std::string captured(void (*f)(DiffusionTensorImageData*), DiffusionTensorImageData* d) {
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   f(d);
-  return testing::internal::GetCapturedStderr();
+  return console.finish();
 }
 
 }  // namespace
@@ -204,9 +205,9 @@ TEST(DefaultSetters, MoreDirectionsThanTheTableHoldsAreRefused) {
 }
 
 TEST(DefaultSetters, RecordWithoutVolumeIsNeverReady) {
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   DtiDataPtr d(ZTRdti_NewDiffusionTensorImageData(nullptr, 7));
-  testing::internal::GetCapturedStderr();
+  console.finish();
   EXPECT_EQ(ZTRdti_SetSingleSoDefaultMPG(d.get(), 7), -1);
   EXPECT_EQ(ZTRdti_SetSingleSoDefaultMPG(nullptr, 7), -1);
 }
@@ -257,10 +258,10 @@ TEST(SettingCommands, PresetsUseTheSixAndThirteenDirectionRows) {
 
 TEST(SettingCommands, SettingSoCountToOneKeepsTheTotal) {
   Fixture f(12);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTRdti_SetDefaultMPG(f.data.get(), 11, 3);
   mpg_set_b0_channels(f.data.get(), 1);
-  testing::internal::GetCapturedStderr();
+  console.finish();
   EXPECT_EQ(f.data->mpg_ready, 1);
   EXPECT_EQ(f.data->dti_channels, 11);
   EXPECT_EQ(f.data->b0_channels, 1);
@@ -269,11 +270,11 @@ TEST(SettingCommands, SettingSoCountToOneKeepsTheTotal) {
 
 TEST(SettingCommands, SettingSoCountToZeroDropsReadiness) {
   Fixture f(12);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTRdti_SetSingleSoDefaultMPG(f.data.get(), 12);
   const auto before = snapshot(f.data.get());
   mpg_set_b0_channels(f.data.get(), 0);
-  const std::string out = testing::internal::GetCapturedStderr();
+  const std::string out = console.finish();
   EXPECT_EQ(f.data->mpg_ready, 0);
   EXPECT_EQ(snapshot(f.data.get()), before);
   EXPECT_NE(out.find("  MPG setting NOT ready. Analysis NOT executable.\n"), std::string::npos);
@@ -281,11 +282,11 @@ TEST(SettingCommands, SettingSoCountToZeroDropsReadiness) {
 
 TEST(SettingCommands, TotalCountKeepsSeveralSoChannels) {
   Fixture f(12);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTRdti_SetDefaultMPG(f.data.get(), 10, 2);
   f.data->b_value[5] = 3000.0f;
   mpg_set_total_channels(f.data.get(), 12);
-  testing::internal::GetCapturedStderr();
+  console.finish();
   EXPECT_EQ(f.data->dti_channels, 12);
   EXPECT_EQ(f.data->b0_channels, 2);
   EXPECT_EQ(f.data->b_value[5], 1000.0f);  // reset by the default setter
@@ -293,11 +294,11 @@ TEST(SettingCommands, TotalCountKeepsSeveralSoChannels) {
 
 TEST(SettingCommands, UniformBValueChangesWeightedChannelsEvenWhenNotReady) {
   Fixture f(8);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTRdti_SetSingleSoDefaultMPG(f.data.get(), 8);
   f.data->mpg_ready = 0;
   mpg_set_uniform_b_value(f.data.get(), 1500.0f);
-  const std::string out = testing::internal::GetCapturedStderr();
+  const std::string out = console.finish();
   EXPECT_EQ(f.data->b_value[0], 0.0f);
   for (int c = 1; c < 8; ++c) EXPECT_EQ(f.data->b_value[c], 1500.0f);
   EXPECT_EQ(f.data->mpg_ready, 0);
@@ -334,9 +335,9 @@ TEST(MpgReport, ReadyReportListsChannelsFromOne) {
                                "   7   b=1000.0, g=(-0.707, 0.707, 0.000)\n" +
                                sep + "\n";
   EXPECT_EQ(mpg_setting_report(f.data.get()), expected);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTRdti_PrintMPGSetting(f.data.get());
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), expected);
+  EXPECT_EQ(console.finish(), expected);
 }
 
 // ---- DWI recognition notice ----------------------------------------------------------------

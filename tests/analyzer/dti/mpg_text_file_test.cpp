@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "analyzer/dti/mpg_setting.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -22,10 +24,10 @@ struct Fixture {
     const VolumeHeader header{1, 1, 1, channels};
     std::vector<int32_t> types(channels, ZTR_TYPE_INT16), attributes(channels, 0);
     volume.reset(ZTR_NewRawVolumeData(header, types.data(), attributes.data()));
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     data.reset(ZTRdti_NewDiffusionTensorImageData(volume.get(), channels));
     ZTRdti_SetSingleSoDefaultMPG(data.get(), channels < 130 ? channels : 130);
-    testing::internal::GetCapturedStderr();
+    console.finish();
   }
 };
 
@@ -37,9 +39,9 @@ std::vector<unsigned char> bytes_of(const DiffusionTensorImageData* d) {
 
 // Parses and returns the standard error text.
 std::string parse(const std::string& text, DiffusionTensorImageData* d, int* result) {
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   *result = parse_mpg_text(text, d);
-  return testing::internal::GetCapturedStderr();
+  return console.finish();
 }
 
 std::string kls(const std::string& axes, int total, int b0, const std::string& groups) {
@@ -57,19 +59,10 @@ const char kSevenGroups[] =
     "1000 0 0.6 0.8\n"
     "1000 0.8 0 0.6\n";
 
-class TempDir {
- public:
-  TempDir() {
-    path_ = std::filesystem::temp_directory_path() /
-            ("mpg_text_test_" + std::to_string(::getpid()) + "_" +
-             testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
+// A scratch folder named after the running test.
+struct TestDir : ztr::test::TempDir {
+  TestDir()
+      : TempDir("mpg_text_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name())) {}
 };
 
 void write_text(const std::string& path, const std::string& text) {
@@ -290,21 +283,21 @@ TEST(PlainForm, OverlongFirstLineIsNotTakenForAHeader) {
 // ---- stream reader and writer ------------------------------------------------------------
 
 TEST(MpgFileRoundTrip, WrittenSettingReadsBackEqual) {
-  TempDir dir;
+  TestDir dir;
   Fixture source(20);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTRdti_SetDefaultMPG(source.data.get(), 16, 3);
   source.data->b_value[7] = 1500.0f;
-  testing::internal::GetCapturedStderr();
+  console.finish();
   const std::string path = dir.file("setting.txt");
   ASSERT_EQ(write_mpg_text_file(path.c_str(), source.data.get()), 0);
 
   Fixture target(20);
   std::FILE* stream = std::fopen(path.c_str(), "r");
   ASSERT_NE(stream, nullptr);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console2;
   EXPECT_EQ(read_mpg_text_file(stream, target.data.get()), 0);
-  testing::internal::GetCapturedStderr();
+  console2.finish();
   EXPECT_EQ(target.data->mpg_ready, 1);
   EXPECT_EQ(target.data->dti_channels, 16);
   EXPECT_EQ(target.data->b0_channels, 3);
@@ -332,15 +325,15 @@ TEST(MpgFileRoundTrip, UncreatableFileIsReported) {
 // ---- the RTNN loader's reader -----------------------------------------------------------
 
 TEST(MpgArraysReader, KlsFormFillsArraysWithoutRotation) {
-  TempDir dir;
+  TestDir dir;
   const std::string path = dir.file("kls.txt");
   write_text(path, kls("0 1 0 1 0 0", 7, 1, kSevenGroups));
   int32_t total = -1, b0 = -1;
   std::vector<float> b(ZTR_DTI_MAX_CHANNELS, -9.0f), g(ZTR_DTI_MAX_CHANNELS * 3, -9.0f);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   const int result = read_mpg_text_file_to_arrays(path.c_str(), &total, &b0, b.data(),
                                                    reinterpret_cast<float(*)[3]>(g.data()));
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = console.finish();
   EXPECT_EQ(result, 0);
   EXPECT_EQ(total, 7);
   EXPECT_EQ(b0, 1);
@@ -379,17 +372,17 @@ TEST(MpgArraysReader, RefusedFilesLeaveTheOutputsUntouched) {
       std::string(ZTR_MPG_QSA_HEADER) + "\n1 40 6\n0 0\n",           // too many b values
   };
   for (const std::string& text : cases) {
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     EXPECT_EQ(parse_mpg_text_to_arrays(text, "p", &total, &b0, b.data(), gv), -1) << text;
-    testing::internal::GetCapturedStderr();
+    console.finish();
     EXPECT_EQ(total, 123);
     EXPECT_EQ(b0, 456);
     EXPECT_EQ(b[0], -9.0f);
     EXPECT_EQ(g[0], -9.0f);
   }
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   parse_mpg_text_to_arrays(cases[0], "p", &total, &b0, b.data(), gv);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid MPG file\n");
+  EXPECT_EQ(console.finish(), "Invalid MPG file\n");
 }
 
 TEST(MpgArraysReader, MissingFileIsReported) {

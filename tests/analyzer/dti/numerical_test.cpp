@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tests/analyzer/dti/eigen_oracle.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -97,16 +98,16 @@ TEST(MatrixBasics, ProductOfSmallMatricesIsExact) {
 TEST(MatrixBasics, MismatchedProductPrintsBothSizesAndFails) {
   MatrixPtr a(ZTR_NewMatrix(2, 3));
   MatrixPtr b(ZTR_NewMatrix(2, 3));
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTR_MATRIX* p = ZTR_GetMatrixProduct(a.get(), b.get());
-  std::string err = testing::internal::GetCapturedStderr();
+  std::string err = console.finish();
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(err, "Dimension mismatched (3<->2)\n");
 
   VectorPtr v(ZTR_NewVector(4));
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console2;
   ZTR_VECTOR* q = ZTR_GetMatrixVectorProduct(a.get(), v.get());
-  err = testing::internal::GetCapturedStderr();
+  err = console2.finish();
   EXPECT_EQ(q, nullptr);
   EXPECT_EQ(err, "Dimension mismatched (3<->4)\n");
 
@@ -164,9 +165,9 @@ TEST(PseudoInverse, ExactlyZeroSingularValueIsReportedOnceAndSkipped) {
   Eigen::MatrixXd a(3, 2);
   a << 3, 0, 4, 0, 0, 0;
   MatrixPtr m = from_eigen(a);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   MatrixPtr inv(ZTRnumerical_GetInversedMatrix(m.get()));
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = console.finish();
   ASSERT_TRUE(inv);
   EXPECT_EQ(count_occurrences(err, "<!> 0 element in W of SVD\n"), 1);
   Eigen::MatrixXd expected(2, 3);
@@ -176,9 +177,9 @@ TEST(PseudoInverse, ExactlyZeroSingularValueIsReportedOnceAndSkipped) {
 
 TEST(PseudoInverse, ZeroMatrixGivesZeroPseudoInverse) {
   MatrixPtr m(ZTR_NewMatrix(7, 6));
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   MatrixPtr inv(ZTRnumerical_GetInversedMatrix(m.get()));
-  const std::string err = testing::internal::GetCapturedStderr();
+  const std::string err = console.finish();
   ASSERT_TRUE(inv);
   EXPECT_EQ(count_occurrences(err, "<!> 0 element in W of SVD\n"), 6);
   EXPECT_EQ(to_eigen(inv.get()).cwiseAbs().maxCoeff(), 0.0);
@@ -197,9 +198,9 @@ TEST(PseudoInverse, RankDeficientDesignMatrixGivesTheMoorePenroseInverse) {
     }
     const Eigen::MatrixXd b = design_matrix(directions);  // rank 3 of 6
     MatrixPtr m = from_eigen(b);
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     MatrixPtr inv(ZTRnumerical_GetInversedMatrix(m.get()));
-    testing::internal::GetCapturedStderr();
+    console.finish();
     ASSERT_TRUE(inv);
     const Eigen::MatrixXd p = to_eigen(inv.get());
     const Eigen::MatrixXd expected = reference_pseudo_inverse(b);
@@ -211,9 +212,9 @@ TEST(PseudoInverse, RankDeficientDesignMatrixGivesTheMoorePenroseInverse) {
 }
 
 TEST(PseudoInverse, AbsentMatrixIsRefusedWithMessage) {
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRnumerical_GetInversedMatrix(nullptr), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "ZTRnumerical_GetInversedMatrix: matrix == NULL?\n");
 }
 
@@ -253,15 +254,15 @@ TEST(LeastSquares, MatchesEigenOnNoisySystems) {
 
 TEST(LeastSquares, AbsentInputsAndMismatchAreRefused) {
   MatrixPtr m(ZTR_NewMatrix(4, 2));
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRnumerical_GetSolutionOfLinearEquations(m.get(), nullptr), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "A or b = NULL?\n");
+  EXPECT_EQ(console.finish(), "A or b = NULL?\n");
   VectorPtr v(ZTR_NewVector(3));
   m->element[0][0] = 1.0f;
   m->element[1][1] = 1.0f;
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console2;
   EXPECT_EQ(ZTRnumerical_GetSolutionOfLinearEquations(m.get(), v.get()), nullptr);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("Dimension mismatched (4<->3)\n"),
+  EXPECT_NE(console2.finish().find("Dimension mismatched (4<->3)\n"),
             std::string::npos);
 }
 
@@ -330,18 +331,18 @@ TEST(LuInverse, PivotsPastAZeroLeadingElement) {
 
 TEST(LuInverse, NonSquareMatrixIsRefusedSilently) {
   MatrixPtr m(ZTR_NewMatrix(2, 3));
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRnumerical_GetInversedMatrixByLU(m.get()), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(console.finish(), "");
 }
 
 TEST(LuInverse, ZeroRowIsRefusedWithMessageAndTheProcessGoesOn) {
   MatrixPtr m(ZTR_NewMatrix(3, 3));
   m->element[0][0] = 1.0f;
   m->element[2][2] = 1.0f;  // row 1 is all zero
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRnumerical_GetInversedMatrixByLU(m.get()), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "Numerical Recipes run-time error...\nSingular matrix in routine ludcmp\n");
 }
 

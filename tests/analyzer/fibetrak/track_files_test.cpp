@@ -9,11 +9,11 @@
 #include <sstream>
 
 #include "analyzer/fibetrak/track_files.h"
-#include "tests/e2e/child_process.h"
-#include "tests/e2e/temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 #include "track_test_support.h"
 
-using ztr::e2e::TempDir;
+using ztr::test::TempDir;
 
 namespace {
 
@@ -126,7 +126,7 @@ TEST(TrackFiles, NibabelReadsBothFilesToTheSameMillimetres) {
       "    print(name, len(s), ' '.join('%d' % len(x) for x in s),\n"
       "          ' '.join('%.3f' % v for v in s[0][0]), ' '.join('%.3f' % v for v in s[2][1]))\n";
   std::ofstream(dir / "check.py") << script;
-  ztr::e2e::ChildProcess python({ZTR_PYTHON3, dir / "check.py", dir.path.string()}, dir / "python");
+  ztr::test::ChildProcess python({ZTR_PYTHON3, dir / "check.py", dir.path().string()}, dir / "python");
   ASSERT_EQ(python.exit_code(std::chrono::seconds(60)), 0) << python.err();
   const std::string out = python.out();
   if (out.rfind("skip", 0) == 0) GTEST_SKIP() << "nibabel is not installed";

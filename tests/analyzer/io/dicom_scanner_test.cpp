@@ -1,6 +1,7 @@
 // Element scanner: preamble detection, explicit and implicit headers, skipping of values and
 // sequences, and refusal of damaged input without reading past the end.
 #include "analyzer/io/dicom_scanner.h"
+#include "tests/support/console_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -87,11 +88,11 @@ ScanResult scan(const Bytes& bytes, uint16_t group, uint16_t element, size_t cap
   std::vector<char> buffer(capacity + 1, 'Z');
   ScanResult r{};
   r.length = 12345;
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   r.offset = find_dicom_element_in_memory(exact.get(), bytes.size(), "test.dcm", group, element,
                                           &r.length, copy_value ? buffer.data() : nullptr,
                                           capacity);
-  r.log = testing::internal::GetCapturedStderr();
+  r.log = console.finish();
   if (r.offset >= 0 && copy_value) r.value = buffer.data();
   return r;
 }
@@ -140,9 +141,9 @@ TEST(DicomPreamble, DetectsEachLayoutInAnOpenFile) {
     TempFile file(*bytes);
     std::FILE* f = std::fopen(file.path().c_str(), "rb");
     ASSERT_NE(f, nullptr);
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     EXPECT_EQ(DetectDicomPreamble(f), expected);
-    const std::string log = testing::internal::GetCapturedStderr();
+    const std::string log = console.finish();
     EXPECT_EQ(log, expected == 4 ? "DICOM identifier found at position:0\n" : "");
     std::fclose(f);
   }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "analyzer/io/dicom_import.h"
+#include "tests/support/console_capture.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,25 +53,17 @@ struct SeriesRecipe {
 class DicomSeriesFixture : public testing::Test {
  protected:
   static void generate_all(const std::vector<SeriesRecipe>& recipes) {
-    std::string pattern = (fs::temp_directory_path() / "ztr_dicom_suite_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    suite_root() = pattern;
+    suite_dir() = std::make_unique<ztr::test::TempDir>("dicom_suite");
+    ASSERT_FALSE(suite_root().empty());
     suite_recipes() = recipes;
     if (testing::UnitTest::GetInstance()->test_to_run_count() > 1) generate(recipes);
   }
-  static void remove_all() {
-    std::error_code ec;
-    fs::remove_all(suite_root(), ec);
-  }
+  static void remove_all() { suite_dir().reset(); }
 
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ztr_dicom_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
+    test_dir_ = std::make_unique<ztr::test::TempDir>("dicom");
+    root_ = test_dir_->path();
+    ASSERT_FALSE(root_.empty());
   }
 
   // This test's own copy of a generated series; the directory ends with a separator.
@@ -88,9 +83,9 @@ class DicomSeriesFixture : public testing::Test {
 
   static ImportResult run_import(const std::string& dir) {
     ImportResult r;
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     r.volume.reset(ImportDicomDirectory(dir.c_str(), &r.voxel_size, &r.description));
-    r.log = testing::internal::GetCapturedStderr();
+    r.log = console.finish();
     return r;
   }
 
@@ -132,13 +127,15 @@ class DicomSeriesFixture : public testing::Test {
     return text.find(part) != std::string::npos;
   }
 
+  std::unique_ptr<ztr::test::TempDir> test_dir_;
   fs::path root_;
 
  private:
-  static fs::path& suite_root() {
-    static fs::path root;
-    return root;
+  static std::unique_ptr<ztr::test::TempDir>& suite_dir() {
+    static std::unique_ptr<ztr::test::TempDir> dir;
+    return dir;
   }
+  static fs::path suite_root() { return suite_dir() ? suite_dir()->path() : fs::path(); }
   static std::vector<SeriesRecipe>& suite_recipes() {
     static std::vector<SeriesRecipe> recipes;
     return recipes;

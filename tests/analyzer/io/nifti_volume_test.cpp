@@ -1,5 +1,6 @@
 // NIfTI images: hand-built headers read correctly, round trips through the writer, refusals.
 #include "analyzer/io/nifti_volume.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <iterator>
 #include <string>
 #include <vector>
+#include <memory>
 
 namespace {
 
@@ -19,13 +21,13 @@ namespace fs = std::filesystem;
 class NiftiVolumeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("ztr_nifti_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    temp_ = std::make_unique<ztr::test::TempDir>(
+        "nifti_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ = temp_->path();
+    ASSERT_FALSE(dir_.empty());
   }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::unique_ptr<ztr::test::TempDir> temp_;
   fs::path dir_;
 };
 

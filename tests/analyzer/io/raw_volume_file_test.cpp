@@ -1,5 +1,6 @@
 // Raw volume file: exact bytes written, round trips, and refusal of damaged headers.
 #include "analyzer/io/raw_volume_file.h"
+#include "tests/support/temp_dir.h"
 
 #include "analyzer/io/atomic_file.h"
 
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <string>
 #include <vector>
+#include <memory>
 
 namespace {
 
@@ -27,12 +29,11 @@ struct RecordingNotice : NoticeSink {
 class RawVolumeFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("ztr_rawfile_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    temp_ = std::make_unique<ztr::test::TempDir>(
+        "rawfile_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir_ = temp_->path();
+    ASSERT_FALSE(dir_.empty());
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
@@ -50,6 +51,7 @@ class RawVolumeFileTest : public ::testing::Test {
     return read_bytes(path(name));
   }
 
+  std::unique_ptr<ztr::test::TempDir> temp_;
   fs::path dir_;
 };
 

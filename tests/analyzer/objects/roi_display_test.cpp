@@ -8,7 +8,7 @@
 
 #include "analyzer/objects/roi_commands.h"
 #include "analyzer/objects/roi_region.h"
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -140,7 +140,7 @@ TEST(ConvertRois, TwoOverlappingRoisMergeIntoOneSigned16Channel) {
     sent_sums.push_back(sum);
     return 0;
   };
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   ASSERT_EQ(convert_visible_rois_to_volume(rois, volume.get(), recorder), 0);
   EXPECT_EQ(capture.finish(), "start transfer... end\n");
   EXPECT_EQ(sent_types, (std::vector<int32_t>{ZTR_TYPE_INT16}));
@@ -160,7 +160,7 @@ TEST(ConvertRois, AChannelTheHostRefusedIsNotAppendedLocally) {
   RoiList rois;
   new_roi_object(rois, ZTR_ROI_SPHERICAL, grid);
   VolumePtr volume(ZTR_NewSingleChannelRawVolumeData(grid.data(), ZTR_TYPE_INT16, ZTR_ATTRIBUTE_PLAIN));
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   EXPECT_EQ(convert_visible_rois_to_volume(rois, volume.get(),
                                            [](const RawVolumeData*, int32_t) { return -1; }),
             -1);

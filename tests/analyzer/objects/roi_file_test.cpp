@@ -12,8 +12,9 @@
 
 #include "analyzer/objects/roi_commands.h"
 #include "analyzer/objects/roi_region.h"
+#include "tests/support/temp_dir.h"
 #include "tests/analyzer/app/app_fixtures.h"
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ struct NoticeRecorder : NoticeSink {
 TEST(RoiFile, FreshSphericalFileIs518BytesWithFieldsAtTheirOffsets) {
   RoiList rois;
   ROI_OBJECT* roi = new_roi_object(rois, ZTR_ROI_SPHERICAL, kGrid);
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   EXPECT_EQ(stored_roi_size(*roi), 470u);
   EXPECT_EQ(capture.finish(), "ROI_OBJECT: size = 470 bytes\n");
   const std::vector<uint8_t> bytes = file_of(*roi);
@@ -238,13 +239,13 @@ TEST(RoiFile, NegativeChannelBecomesZero) {
 }
 
 TEST(RoiFileImport, LoadsAnotherMatrixSizeAsANewActiveRoiWithTheFilesFields) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   const std::string path = folder.file("arcuate.roi");
   std::string reason;
   ASSERT_TRUE(write_roi_file(path, freehand_roi(), {128, 128, 60}, &reason)) << reason;
   RoiList rois;
   new_roi_object(rois, ZTR_ROI_SPHERICAL, kGrid);
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   ROI_OBJECT* roi = import_roi_file(rois, path, {256, 256, 60}, 2, nullptr);
   const std::string console = capture.finish();
   ASSERT_NE(roi, nullptr) << console;
@@ -258,7 +259,7 @@ TEST(RoiFileImport, LoadsAnotherMatrixSizeAsANewActiveRoiWithTheFilesFields) {
 }
 
 TEST(RoiFileImport, RefusedOrForeignFilesChangeNothing) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   std::vector<uint8_t> bytes = file_of(voxelgroup_roi());
   put_i32(bytes, 204, 7);
   const std::string refused = folder.file("refused.roi"), foreign = folder.file("foreign.roi");
@@ -269,7 +270,7 @@ TEST(RoiFileImport, RefusedOrForeignFilesChangeNothing) {
   new_roi_object(rois, ZTR_ROI_SPHERICAL, kGrid);
   rois.active_id = 0;
   NoticeRecorder notices;
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   EXPECT_EQ(import_roi_file(rois, refused, kGrid, 7, &notices), nullptr);
   EXPECT_EQ(import_roi_file(rois, foreign, kGrid, 7, &notices), nullptr);
   EXPECT_EQ(import_roi_file(rois, folder.file("missing.roi"), kGrid, 7, &notices), nullptr);
@@ -282,14 +283,14 @@ TEST(RoiFileImport, RefusedOrForeignFilesChangeNothing) {
 }
 
 TEST(RoiFileExport, WritesTheActiveRoiOnlyAndLeavesNoTemporary) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   RoiEditor editor;
   const std::string path = folder.file("out.roi");
   std::string reason;
   EXPECT_EQ(export_active_roi(editor.rois, kGrid, path, &reason), -1);
   EXPECT_FALSE(std::filesystem::exists(path));
   roi_new_command(editor, ZTR_ROI_SPHERICAL, kGrid);
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   ASSERT_EQ(export_active_roi(editor.rois, kGrid, path, &reason), 0) << reason;
   capture.finish();
   EXPECT_EQ(std::filesystem::file_size(path), 518u);
@@ -297,7 +298,7 @@ TEST(RoiFileExport, WritesTheActiveRoiOnlyAndLeavesNoTemporary) {
 }
 
 TEST(RoiFileImport, ImportedVoxelgroupFillsItsPanelAndKeepsThePreviousRoisEdits) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   const std::string path = folder.file("grown.roi");
   const ROI_OBJECT grown = voxelgroup_roi();
   std::string reason;
@@ -306,7 +307,7 @@ TEST(RoiFileImport, ImportedVoxelgroupFillsItsPanelAndKeepsThePreviousRoisEdits)
   ROI_OBJECT* before = roi_new_command(editor, ZTR_ROI_VOXELGROUP, kGrid);
   RoiViewState& panel = editor.panel_of(ZTR_ROI_VOXELGROUP);
   panel.mask[7] = 1;  // an edit of the ROI shown before the import
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   ROI_OBJECT* roi = roi_import_command(editor, path, kGrid, 3, nullptr);
   capture.finish();
   ASSERT_NE(roi, nullptr);

@@ -7,9 +7,10 @@
 
 #include "analyzer/objects/roi_display.h"
 #include "sdk/ipc/ipc_client.h"
+#include "tests/support/temp_dir.h"
 #include "tests/analyzer/app/app_fixtures.h"
 #include "tests/analyzer/app/host_process.h"
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -21,9 +22,9 @@ class RoiHostTest : public ::testing::Test {
     const std::string input = folder.file("input.raw");
     ASSERT_TRUE(write_raw_file(input, volume.get()));
     output = folder.file("out");
-    host = std::make_unique<HostProcess>(ZTR_HOST_PROGRAM, unique_client_number(), input, output,
+    host = std::make_unique<HostProcess>(ZTR_HOST_PROGRAM, input, output,
                                          folder.file("host.log"));
-    ASSERT_TRUE(host->ready()) << read_whole_file(folder.file("host.log"));
+    ASSERT_TRUE(host->ready()) << read_whole_file(folder.file("host.log.err"));
     ASSERT_EQ(ZTRipc_InitializeClient("heLiXIA", host->client()), 0);
   }
   void TearDown() override {
@@ -31,7 +32,7 @@ class RoiHostTest : public ::testing::Test {
     host.reset();
   }
 
-  TempFolder folder;
+  ztr::test::TempDir folder;
   VolumePtr volume;
   std::string output;
   std::unique_ptr<HostProcess> host;
@@ -60,7 +61,7 @@ TEST_F(RoiHostTest, VisibleRoisReachTheHostAsOneGroupAndOneChannel) {
   EXPECT_EQ(ZTRipc_UpdateObjectGroup(group, id), 0);
   ZTR_DeleteObjectGroup(group);
 
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   ASSERT_EQ(convert_visible_rois_to_volume(rois, volume.get(), ZTRipc_AppendSingleChannel), 0);
   EXPECT_EQ(capture.finish(), "start transfer... end\n");
   EXPECT_EQ(volume->header->channels, 2);

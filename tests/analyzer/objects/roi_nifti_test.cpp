@@ -8,16 +8,17 @@
 #include "analyzer/io/nifti_volume.h"
 #include "analyzer/objects/roi_display.h"
 #include "analyzer/objects/roi_file.h"
+#include "tests/support/temp_dir.h"
 #include "tests/analyzer/app/app_fixtures.h"
-#include "tests/analyzer/app/stderr_capture.h"
-#include "tests/e2e/child_process.h"
+#include "tests/support/console_capture.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
 const GridSize kGrid{10, 8, 6};
 
 // A 10 x 8 x 6 NIfTI volume with 2 mm voxels, as the grid to draw on.
-std::string write_like_volume(const TempFolder& folder) {
+std::string write_like_volume(const ztr::test::TempDir& folder) {
   VolumePtr volume(ZTR_NewSingleChannelRawVolumeData(kGrid.data(), ZTR_TYPE_INT16,
                                                      ZTR_ATTRIBUTE_PLAIN));
   const float spacing[3] = {2.0f, 2.0f, 2.5f};
@@ -27,10 +28,10 @@ std::string write_like_volume(const TempFolder& folder) {
   return path;
 }
 
-int run_dtiroi(const std::vector<std::string>& args, const TempFolder& folder, std::string* err) {
+int run_dtiroi(const std::vector<std::string>& args, const ztr::test::TempDir& folder, std::string* err) {
   std::vector<std::string> argv{ZTR_DTIROI_PROGRAM};
   argv.insert(argv.end(), args.begin(), args.end());
-  ztr::e2e::ChildProcess child(argv, folder.file("dtiroi"));
+  ztr::test::ChildProcess child(argv, folder.file("dtiroi"));
   const int code = child.exit_code(std::chrono::seconds(30));
   *err = child.err();
   return code;
@@ -39,7 +40,7 @@ int run_dtiroi(const std::vector<std::string>& args, const TempFolder& folder, s
 }  // namespace
 
 TEST(RoiNifti, VisibleRoisExportOnTheVolumesGridAndImportBackAsOneVoxelgroup) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   RoiList rois;
   ROI_OBJECT* a = new_roi_object(rois, ZTR_ROI_SPHERICAL, kGrid);
   a->view.centre = {3, 3, 3};
@@ -74,7 +75,7 @@ TEST(RoiNifti, VisibleRoisExportOnTheVolumesGridAndImportBackAsOneVoxelgroup) {
 }
 
 TEST(RoiNifti, ImportRefusesAnotherGridAndAnEmptyMask) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   const std::string path = folder.file("m.nii");
   std::string reason;
   std::vector<uint8_t> mask(size_t(10 * 8 * 6), 0);
@@ -91,7 +92,7 @@ TEST(RoiNifti, ImportRefusesAnotherGridAndAnEmptyMask) {
 }
 
 TEST(Dtiroi, ConvertsAMaskToARoiFileAndBackVoxelForVoxel) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   const std::string like = write_like_volume(folder);
   std::vector<uint8_t> mask(size_t(10 * 8 * 6), 0);
   for (int i : {0, 11, 79, 80, 233, 479}) mask[size_t(i)] = 1;
@@ -117,7 +118,7 @@ TEST(Dtiroi, ConvertsAMaskToARoiFileAndBackVoxelForVoxel) {
 }
 
 TEST(Dtiroi, BadInputGivesOneLineAndStatusTwo) {
-  TempFolder folder;
+  ztr::test::TempDir folder;
   const std::string like = write_like_volume(folder);
   write_text_file(folder.file("junk.roi"), "#This is a ROI object file of kLS-II\x01\x02");
   write_text_file(folder.file("text.roi"), "hello");

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ TEST(RoiObject, NamesAndIdsCountPerKindAndRestartAfterCleanUp) {
 
 TEST(RoiObject, InvalidKindAddsNothing) {
   RoiList rois;
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   EXPECT_EQ(new_roi_object(rois, 3, kGrid), nullptr);
   EXPECT_EQ(capture.finish(), "Err: Invalid ROI object type\nErr: new_roi_object\n");
   EXPECT_EQ(rois.list->count, 0);
@@ -212,7 +212,7 @@ TEST(RoiCommands, DeleteRefusesALockedRoiAndEmptiesTheListOtherwise) {
   roi_new_command(editor, ZTR_ROI_FREEHAND, kGrid);
   roi_force_status(editor, ZTR_ROI_LOCKED);
   {
-    StderrCapture capture;
+    ztr::test::ConsoleCapture capture;
     EXPECT_EQ(roi_delete_command(editor), -1);
     EXPECT_EQ(capture.finish(), "Undeletable ROI refered by study(ies)\n");
   }
@@ -275,7 +275,7 @@ TEST(RoiCommands, EraseBoxClearsInsideOrOutsideAndIgnoresAThinBox) {
   EXPECT_EQ(roi->group->origin, (std::array<int32_t, 3>{1, 1, 1}));
 
   roi_new_command(editor, ZTR_ROI_SPHERICAL, grid);
-  StderrCapture capture;
+  ztr::test::ConsoleCapture capture;
   EXPECT_EQ(roi_erase_box_command(editor, box, true), -1);
   EXPECT_EQ(capture.finish(), "Thi function is only for voxelgroup ROIs\n");
 }

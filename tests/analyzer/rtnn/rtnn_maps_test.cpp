@@ -11,7 +11,7 @@
 #include "analyzer/dti/mpg_setting.h"
 #include "analyzer/rtnn/rtnn_maps.h"
 #include "analyzer/voxel/voxel_statistics.h"
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 #include "tests/analyzer/dti/tensor_test_support.h"
 #include "tests/analyzer/rtnn/rtnn_fixtures.h"
 
@@ -61,7 +61,7 @@ TEST(RtnnPreparation, MatchedSettingNeedsNoConverterAndOtherSettingsGetOne) {
   table.entries.push_back(mean_network(dwi.get(), "same"));
   table.entries.push_back(rtnn_test::make_entry("other", {3, 1}, {0}, {{1, 1, 1}}, {{0}},
                                                 rtnn_test::axis_directions()));
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   ASSERT_EQ(prepare_rtnns_for_mpg(dwi.get(), &table), 0);
   EXPECT_NE(console.text().find("Input B-space matched (same). NO B-space converter created\n"), std::string::npos);
   EXPECT_NE(console.text().find("Input B-space mismatch (other). B-space converter created\n"), std::string::npos);
@@ -86,7 +86,7 @@ TEST(RtnnPreparation, NetworksThatDoNotFitTheirOwnMpgAreRefused) {
   for (Case& c : cases) {
     RtnnTable table;
     table.entries.push_back(std::move(c.entry));
-    StderrCapture console;
+    ztr::test::ConsoleCapture console;
     EXPECT_EQ(prepare_rtnns_for_mpg(dwi.get(), &table), -1) << c.what;
     EXPECT_NE(console.text().find("Err: Dimension mismatch between MPG and RTNN input"), std::string::npos) << c.what;
     EXPECT_FALSE(rtnn_entry_ready(table.entries[0], rtnn_mpg_fingerprint(dwi.get()))) << c.what;
@@ -256,7 +256,7 @@ TEST(RtnnMaps, WorkersFillEveryVoxelAboveTheThreshold) {
   ASSERT_EQ(prepare_rtnns_for_mpg(dwi.get(), &table), 0);
   const int before = dwi.volume->header->channels;
   int first = -1;
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   ASSERT_EQ(compute_rtnn_maps(dwi.get(), 200, table.entries[0], 16, &first), 1);
   EXPECT_NE(console.text().find("completed (3 threads)"), std::string::npos);
   EXPECT_EQ(first, before);
@@ -282,7 +282,7 @@ TEST(RtnnMaps, SlicesOfAWorkerThatCannotStartAreReported) {
   WorkRunOptions options;
   options.start_failure = [](int part) { return part == 1 ? 11 : 0; };
   int failed = 0;
-  StderrCapture console;
+  ztr::test::ConsoleCapture console;
   VolumePtr maps = compute_rtnn_map_volume(dwi.get(), 0, table.entries[0], 2, options, &failed);
   ASSERT_NE(maps, nullptr);
   EXPECT_EQ(failed, 2);
@@ -371,7 +371,7 @@ TEST(RtnnPreparation, AFailedSettingIsNotRetriedUntilTheSetOrSettingChanges) {
   table.entries.push_back(mean_network(dwi.get()));
   table.entries[0].input_mpg.b0 = 2;  // cannot be prepared
   {
-    StderrCapture console;
+    ztr::test::ConsoleCapture console;
     EXPECT_FALSE(ensure_rtnns_prepared(dwi.get(), &table));
     EXPECT_FALSE(ensure_rtnns_prepared(dwi.get(), &table));
     // One attempt, one message: a timer calling this each tick does not flood the console.
@@ -382,7 +382,7 @@ TEST(RtnnPreparation, AFailedSettingIsNotRetriedUntilTheSetOrSettingChanges) {
   RtnnTable fresh;
   fresh.entries.push_back(mean_network(dwi.get()));
   table = std::move(fresh);
-  StderrCapture quiet;
+  ztr::test::ConsoleCapture quiet;
   EXPECT_TRUE(ensure_rtnns_prepared(dwi.get(), &table));
 }
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 #include "tests/analyzer/studies/study_test_support.h"
 
 namespace {
@@ -44,7 +44,7 @@ TEST(StudyCommands, NewStoresThePanelIntoThePreviousStudyFirst) {
 
 TEST(StudyCommands, InvalidKindAddsNothing) {
   StudySession s;
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   EXPECT_EQ(new_study_object(s.list, s.env, 7), nullptr);
   EXPECT_EQ(s.list.studies.size(), 3u);
   EXPECT_EQ(s.host.created.size(), 3u);
@@ -82,7 +82,7 @@ TEST(StudyCommands, DuplicateCopiesRegionsButKeepsItsOwnBoxHostObjectAndStatus) 
 
 TEST(StudyCommands, DeleteRemovesTheHostObjectAndTheLastOneHidesThePanels) {
   StudySession s;
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   const int32_t host_id = s.list.studies[2]->host_object_id;
   delete_active_study(s.list, s.env);
   EXPECT_EQ(s.list.studies.size(), 2u);
@@ -136,7 +136,7 @@ TEST(StudyCommands, VisibilityCommandsSendOnlyTheStudiesThatChanged) {
       s.list.studies[i]->visibility = row.before[i];
       s.list.studies[i]->group.reset(ZTR_NewObjectGroup(2));
     }
-    StderrCapture err;
+    ztr::test::ConsoleCapture err;
     apply_study_visibility(s.list, s.env, row.command, row.kind);
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(s.list.studies[i]->visibility, row.after[i]) << i;
     EXPECT_EQ(s.host.updated.size(), row.sent);
@@ -154,7 +154,7 @@ TEST(StudyCommands, HiddenStudySendsAnEmptyGroupAndAFailedHostObjectSendsNothing
   STUDY_OBJECT& study = *s.list.studies[0];
   study.group.reset(ZTR_NewObjectGroup(4));
   study.visibility = 0;
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   send_study_object(study, s.env);
   EXPECT_EQ(s.host.updated, std::vector<int32_t>{study.host_object_id});
   EXPECT_NE(err.text().find("Sending object for (Fiber tracking 1) with ID (" +
@@ -203,7 +203,7 @@ TEST(StudyFileCommands, ExportWarnsAboutListedIdsAndImportDropsThem) {
             "after loading the files of\nthe study and the ROIs refered.");
 
   StudyGridSize other{64, 32, 12};
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   STUDY_OBJECT* loaded = import_study_file(s.list, s.env, path, other, 4);
   ASSERT_NE(loaded, nullptr);
   EXPECT_NE(err.text().find("Volume data matrix size mismatch. Open anyway.\n"),
@@ -230,7 +230,7 @@ TEST(StudyFileCommands, RefusedFilesLeaveNoStudyAndNoHostObject) {
   bytes[50] = 5;  // type 5
   { std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                  std::streamsize(bytes.size())); }
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   EXPECT_EQ(import_study_file(s.list, s.env, path, kVolume, 4), nullptr);
   EXPECT_NE(err.text().find("unknown study type 5"), std::string::npos);
   bytes[0] = 'X';
@@ -253,4 +253,33 @@ TEST(StudyFileCommands, ExportWithoutAnActiveStudyWritesNothing) {
   std::string reason;
   EXPECT_EQ(export_active_study(s.list, s.env, kVolume, path, &reason), -1);
   EXPECT_FALSE(std::ifstream(path).good());
+}
+
+TEST(StudySelection, SelectingStoresLoadsAndRebuildsOnlyWhenAutoUpdateAndShown) {
+  StudySession s;
+  int rebuilds = 0;
+  s.env.rebuild_display_group = [&rebuilds] { ++rebuilds; };
+  EXPECT_EQ(select_study_by_index(s.list, s.env, 3), -1);
+  EXPECT_EQ(s.list.active_id, 2);
+  select_study_by_index(s.list, s.env, 0);
+  EXPECT_EQ(s.page.stored_names.back(), "Voxel statistics 1");
+  EXPECT_EQ(s.page.shown, ZTR_STUDY_FIBER_TRACKING);
+  EXPECT_EQ(rebuilds, 0);
+  s.env.auto_update = true;
+  select_study_by_index(s.list, s.env, 1);
+  EXPECT_EQ(rebuilds, 0);  // the 3-D objects are not shown
+  s.env.objects_shown = true;
+  select_study_by_index(s.list, s.env, 2);
+  EXPECT_EQ(rebuilds, 1);
+}
+
+TEST(StudySelection, VisibleToggleSendsTheObjectOnlyWhenItChanges) {
+  StudySession s;
+  s.list.studies[2]->group.reset(ZTR_NewObjectGroup(1));
+  set_active_study_visible(s.list, s.env, true);
+  EXPECT_TRUE(s.host.updated.empty());
+  set_active_study_visible(s.list, s.env, false);
+  EXPECT_EQ(s.list.studies[2]->visibility, 0);
+  EXPECT_EQ(s.host.updated.size(), 1u);
+  EXPECT_EQ(study_row_columns(*s.list.studies[2], 2)[2], "-");
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "analyzer/app/startup.h"
+#include "tests/support/temp_dir.h"
 #include "tests/analyzer/app/app_fixtures.h"
 #include "tests/analyzer/app/host_process.h"
 #include "tests/analyzer/studies/study_test_support.h"
@@ -20,9 +21,9 @@ class StudyHostIpcTest : public ::testing::Test {
     output = folder.file("host_output");
     VolumePtr volume = make_volume(8, 8, 4, 1);
     ASSERT_TRUE(write_raw_file(input, volume.get()));
-    host = std::make_unique<HostProcess>(ZTR_HOST_PROGRAM, unique_client_number(), input, output,
+    host = std::make_unique<HostProcess>(ZTR_HOST_PROGRAM, input, output,
                                          folder.file("host.log"));
-    ASSERT_TRUE(host->ready()) << read_whole_file(folder.file("host.log"));
+    ASSERT_TRUE(host->ready()) << read_whole_file(folder.file("host.log.err"));
     state.client_number = host->client();
     startup_initialize_ipc(state);
     ASSERT_TRUE(startup_create_broadcaster(state));
@@ -36,7 +37,7 @@ class StudyHostIpcTest : public ::testing::Test {
     return read_whole_file(output + "/summary.json");
   }
 
-  TempFolder folder;
+  ztr::test::TempDir folder;
   std::string output;
   std::unique_ptr<HostProcess> host;
   AppState state;

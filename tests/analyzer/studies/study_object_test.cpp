@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "tests/analyzer/app/stderr_capture.h"
+#include "tests/support/console_capture.h"
 
 TEST(StudyRecord, EachKindStartsWithItsRegionsAndDefaults) {
   struct Row {
@@ -50,7 +50,7 @@ TEST(StudyRecord, EachKindStartsWithItsRegionsAndDefaults) {
 }
 
 TEST(StudyRecord, UnknownTypeCreatesNothing) {
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   EXPECT_EQ(make_study_object(3), nullptr);
   EXPECT_EQ(make_study_object(-1), nullptr);
   EXPECT_NE(err.text().find("Err: Invalid study object type\n"), std::string::npos);

@@ -131,7 +131,7 @@ TEST(ProfileSampling, StopsAtTheLimitAndSaysSo) {
   PROFILE_REGION region;
   region.box.size[0] = region.box.size[1] = region.box.size[2] = 10.0f;
   std::vector<float> points;
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   EXPECT_EQ(sample_profile_points(region, 1.0f, dims, &points, 50), 50);
   EXPECT_EQ(err.text(), "Over seed number limit (50).\n");
 }
@@ -197,7 +197,7 @@ TEST(ProfileDrawing, RefusesWithoutDataOrCallback) {
   RowField f;
   DIFFUSION_PROFILE_SETTING s;
   std::string summary = "unchanged";
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   EXPECT_EQ(draw_profile_symbols(f.dwi.get(), s, f.points, nullptr, &summary), -1);
   f.dwi.get()->mpg_ready = 0;
   Recorder r;

@@ -78,7 +78,7 @@ TEST(GrowBySignal, EqualsGeodesicDilationOfTheInRangeSeeds) {
     s.max_signal = c.hi;
     s.max_step = c.steps;
     s.mask = mask.get();
-    StderrCapture err;
+    ztr::test::ConsoleCapture err;
     ASSERT_EQ(voxel_grow(v.data.get(), &s), 0);
     EXPECT_EQ(mask_bytes(mask.get()), read_bytes(dir / "expected.u8"));
   }
@@ -96,7 +96,7 @@ TEST(GrowBySignal, MaxStepBeyondTwoHundredFiftyFiveKeepsEveryLayer) {
     s.mode = ZTR_VOXEL_GROWING_SIGNAL;
     s.max_step = steps;
     s.mask = mask.get();
-    StderrCapture err;
+    ztr::test::ConsoleCapture err;
     ASSERT_EQ(grow_by_signal(v.data.get(), &s), 0);
     EXPECT_EQ(count_set(mask.get()), std::min(steps + 1, 400)) << "max step " << steps;
   }
@@ -113,7 +113,7 @@ TEST(GrowBySignal, RangeBeyondSixteenBitsSaturatesInsteadOfWrapping) {
   s.max_signal = 40000.0f;  // wrapped, this would be -25536 and remove the seed
   s.max_step = 1;
   s.mask = mask.get();
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   ASSERT_EQ(grow_by_signal(v.data.get(), &s), 0);
   EXPECT_NE(err.text().find("Range: 1 - 32767\n"), std::string::npos) << err.text();
   EXPECT_EQ(count_set(mask.get()), 7);
@@ -130,7 +130,7 @@ TEST(GrowBySignal, SeedsOutsideTheRangeAreRemovedButCounted) {
   s.min_signal = 60.0f;  // every seed is out of range
   s.max_signal = 100.0f;
   s.mask = mask.get();
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   ASSERT_EQ(grow_by_signal(v.data.get(), &s), 0);
   const std::string text = err.text();
   EXPECT_NE(text.find("seed voxel count (grey) = 2\n"), std::string::npos) << text;
@@ -155,7 +155,7 @@ TEST(GrowBySignal, RefusesChannelsThatAreNotSignedSixteenBit) {
     s.mode = ZTR_VOXEL_GROWING_SIGNAL;
     s.channel = c.channel;
     s.mask = mask.get();
-    StderrCapture err;
+    ztr::test::ConsoleCapture err;
     EXPECT_EQ(voxel_grow(v.data.get(), &s), -1) << "type " << c.type << " channel " << c.channel;
     EXPECT_EQ(voxel_select(v.data.get(), &s), -1);
     EXPECT_EQ(mask_bytes(mask.get()), before);
@@ -172,7 +172,7 @@ TEST(SelectBySignal, MarksEveryVoxelInRangeBorderIncluded) {
   s.min_signal = 50.0f;
   s.max_signal = 120.9f;  // truncated to 120: values 50 .. 120 are 8 voxels
   s.mask = mask.get();
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   ASSERT_EQ(voxel_select(v.data.get(), &s), 0);
   EXPECT_NE(err.text().find("selected voxel count (grey) = 8\n"), std::string::npos);
   const uint8_t* m = ZTR_ChannelData<uint8_t>(mask.get(), 0);
@@ -203,7 +203,7 @@ TEST(GrowByPrincipalDirection, FollowsTheColumnAndNotTheCrossingFibres) {
   s.min_fa = 0.2f;
   s.max_angle = 20.0f;
   s.mask = mask.get();
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   ASSERT_EQ(voxel_grow(f.dwi.get(), &s), 0);
   EXPECT_NE(err.text().find("principle dir ("), std::string::npos);
   EXPECT_EQ(count_set(mask.get()), 7);  // z = 1 .. 7; the outer layer is never grown into
@@ -223,7 +223,7 @@ TEST(GrowByPrincipalDirection, WithoutAFiniteSeedGrowsNothingAndSaysSo) {
     s.mode = mode;
     s.principal_direction[0] = 7.0f;
     s.mask = mask.get();
-    StderrCapture err;
+    ztr::test::ConsoleCapture err;
     EXPECT_EQ(voxel_grow(f.dwi.get(), &s), -1);
     EXPECT_NE(err.text().find("nothing grown"), std::string::npos) << err.text();
     EXPECT_EQ(count_set(mask.get()), 0);
@@ -254,7 +254,7 @@ TEST(GrowByLocalDirection, FollowsAPathThatThePrincipalDirectionModeLeaves) {
     s.mode = modes[k];
     s.max_angle = 20.0f;
     s.mask = mask.get();
-    StderrCapture err;
+    ztr::test::ConsoleCapture err;
     ASSERT_EQ(voxel_grow(dwi.get(), &s), 0);
     grown[k] = count_set(mask.get());
   }
@@ -270,7 +270,7 @@ TEST(SelectByFa, MarksFittedVoxelsBelowMinFaOnly) {
   s.mode = ZTR_VOXEL_GROWING_TENSOR;
   s.principal_direction[1] = 1.0f;
   s.mask = mask.get();
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   ASSERT_EQ(voxel_select(f.dwi.get(), &s), 0);
   // Only the isotropic voxel: fibres are above min FA, the zero border does not fit.
   EXPECT_EQ(count_set(mask.get()), 1);
@@ -340,7 +340,7 @@ TEST(VoxelGrowingButtons, GrowStartsFromTheDrawnRegionAndOnlyForVoxelgroups) {
   VOXEL_GROWING_PANEL panel;
   panel.criterion = ZTR_VOXEL_GROWING_SIGNAL;
   panel.max_step = 1;
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   EXPECT_EQ(run_voxel_growing_button(VoxelGrowingButton::Grow, 0, panel, v.data.get(), seeds.get(), &s), 0);
   EXPECT_EQ(count_set(mask.get()), 0);  // a sphere ROI: mask untouched
   for (int press = 0; press < 2; ++press) {

@@ -39,7 +39,7 @@ SymmetricTensor random_tensor(std::mt19937& rng) {
 
 ROI_DTI_STATISTICS statistics_of(const DwiData& dwi, const RawVolumeData* mask) {
   ROI_DTI_STATISTICS s;
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   EXPECT_EQ(compute_region_statistics(dwi.get(), mask, &s), 0);
   return s;
 }
@@ -156,7 +156,7 @@ TEST(RegionStatistics, RefusesMissingDataAndMasksOffTheGrid) {
   VolumePtr other = new_mask(4, 4, 5);
   ROI_DTI_STATISTICS s;
   s.voxels = 99;
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   EXPECT_EQ(compute_region_statistics(dwi.get(), other.get(), &s), -1);
   EXPECT_EQ(compute_region_statistics(nullptr, other.get(), &s), -1);
   dwi.get()->mpg_ready = 0;
@@ -313,7 +313,7 @@ TEST(StatisticsMask, BoxIsClippedListedGroupsAreJoinedOtherSelectorsPaintNothing
 
   const int32_t dims[3] = {6, 6, 6};
   VolumePtr wide(ZTR_NewSingleChannelRawVolumeData(dims, ZTR_TYPE_INT16, 0));
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   EXPECT_EQ(build_statistics_mask(box, wide.get()), -1);
   EXPECT_EQ(err.text(), "Volume not ready\n");
 }
@@ -330,7 +330,7 @@ TEST(AdcDump, WritesCountsDirectionsAndAdcValues) {
   mask_at(mask.get(), 2, 0, 0) = 1;
   TempDir dir;
   const std::string path = dir / "ADCprofile.txt";
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   ASSERT_EQ(dump_adc_profile(dwi.get(), mask.get(), path), 0);
   const std::string text = err.text();
   EXPECT_NE(text.find(">> DTI/HARDI dump\nSo channels: 1\nDTI channels: 7\n"), std::string::npos);
@@ -363,7 +363,7 @@ TEST(AdcDump, WritesCountsDirectionsAndAdcValues) {
 TEST(AdcDump, SaysSoWhenTheFileCannotBeWritten) {
   DwiData dwi(3, 2, 2, 6);
   VolumePtr mask = new_mask(3, 2, 2);
-  StderrCapture err;
+  ztr::test::ConsoleCapture err;
   EXPECT_EQ(dump_adc_profile(dwi.get(), mask.get(), "/nonexistent-dir/ADCprofile.txt"), -1);
   EXPECT_NE(err.text().find("Err: cannot open"), std::string::npos) << err.text();
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/console_capture.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -157,16 +159,5 @@ inline SymmetricTensor fibre(double tx, double ty, double tz) {
 
 inline SymmetricTensor isotropic(double d = 0.8e-3) { return {d, d, d, 0, 0, 0}; }
 
-// Captures what a call prints on standard error.
-class StderrCapture {
- public:
-  StderrCapture() { testing::internal::CaptureStderr(); }
-  std::string text() { return done_ ? text_ : (done_ = true, text_ = testing::internal::GetCapturedStderr()); }
-  ~StderrCapture() { text(); }
-
- private:
-  bool done_ = false;
-  std::string text_;
-};
 
 }  // namespace voxel_test

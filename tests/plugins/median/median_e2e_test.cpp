@@ -1,10 +1,6 @@
 // fKORVANsieve as a real process: served by the host stand-in, which hands it a volume file
 // and writes back what the plug-in returned; and started alone, with no host to talk to.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -21,69 +17,19 @@
 #include "sdk/ipc/board_layout.h"
 #include "sdk/ipc/shared_memory.h"
 #include "tests/plugins/median/median_reference.h"
-
-extern char** environ;
+#include "tests/support/child_process.h"
+#include "tests/support/client_number.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace median_test;
 
-struct RunResult {
-  bool finished = false;
-  int status = -1;
-  std::string err;
-};
-
-// Runs argv with standard output and error sent to files; kills it after the deadline.
-RunResult run_program(const std::vector<std::string>& args, const fs::path& work,
-                      std::chrono::seconds deadline) {
-  RunResult result;
-  const fs::path err_path = work / "stderr.txt";
-  const fs::path out_path = work / "stdout.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return result;
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  for (;;) {
-    if (waitpid(pid, &result.status, WNOHANG) == pid) {
-      result.finished = true;
-      break;
-    }
-    if (std::chrono::steady_clock::now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &result.status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  std::ifstream in(err_path, std::ios::binary);
-  result.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return result;
-}
-
-// A scratch folder removed when the test ends, pass or fail.
-struct ScratchDir {
-  fs::path path;
-  explicit ScratchDir(const std::string& name) {
-    path = fs::temp_directory_path() / ("ztr_median_" + name + "_" + std::to_string(getpid()));
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
+using ztr::test::RunResult;
+using ztr::test::run_program;
+using ztr::test::TempDir;
+using namespace std::chrono_literals;
 
 void write_raw_volume_file(const fs::path& path, const RawVolumeData* v) {
   const VolumeHeader& h = *v->header;
@@ -124,8 +70,6 @@ VolumePtr read_raw_volume_file(const fs::path& path) {
   return in ? std::move(v) : VolumePtr();
 }
 
-// Client numbers unlikely to meet another test's boards running at the same time.
-int32_t client_number(int n) { return 4000 + (getpid() % 1500) * 4 + n; }
 
 #ifdef ZTR_HOST_PROGRAM
 
@@ -134,16 +78,17 @@ struct Served {
   VolumePtr output;
 };
 
-Served serve(const RawVolumeData* input, int client, const std::vector<std::string>& plugin,
-             const ScratchDir& dir) {
-  const fs::path in = dir.path / "in.raw";
-  const fs::path out = dir.path / "out";
+Served serve(const RawVolumeData* input, const std::vector<std::string>& plugin,
+             const TempDir& dir) {
+  const ztr::test::ClientNumber client = ztr::test::reserve_client_number();
+  const fs::path in = dir.path() / "in.raw";
+  const fs::path out = dir.path() / "out";
   write_raw_volume_file(in, input);
-  std::vector<std::string> args = {ZTR_HOST_PROGRAM,  "serve",  "--client", std::to_string(client),
+  std::vector<std::string> args = {ZTR_HOST_PROGRAM,  "serve",  "--client", client.text(),
                                    "--input", in.string(), "--output", out.string(), "--"};
   args.insert(args.end(), plugin.begin(), plugin.end());
   Served s;
-  s.run = run_program(args, dir.path, std::chrono::seconds(120));
+  s.run = run_program(args, dir / "host", 120s);
   s.output = read_raw_volume_file(out / "volume.raw");
   return s;
 }
@@ -162,11 +107,11 @@ VolumePtr two_channel_input(std::vector<int16_t>* c0, std::vector<float>* c1) {
 }
 
 TEST(MedianPluginServed, ReturnsEveryChannelMedianFilteredAtTheGivenRadius) {
-  ScratchDir dir("radius");
+  const TempDir dir("median_radius");
   std::vector<int16_t> c0;
   std::vector<float> c1;
   VolumePtr input = two_channel_input(&c0, &c1);
-  const Served s = serve(input.get(), client_number(0), {ZTR_MEDIAN_PROGRAM, "2.5"}, dir);
+  const Served s = serve(input.get(), {ZTR_MEDIAN_PROGRAM, "2.5"}, dir);
   ASSERT_TRUE(s.run.finished) << s.run.err;
   EXPECT_TRUE(WIFEXITED(s.run.status) && WEXITSTATUS(s.run.status) == 0) << s.run.err;
   ASSERT_TRUE(s.output) << s.run.err;
@@ -181,11 +126,11 @@ TEST(MedianPluginServed, ReturnsEveryChannelMedianFilteredAtTheGivenRadius) {
 }
 
 TEST(MedianPluginServed, WithoutRadiusUsesTheSevenPointKernel) {
-  ScratchDir dir("default");
+  const TempDir dir("median_default");
   std::vector<int16_t> c0;
   std::vector<float> c1;
   VolumePtr input = two_channel_input(&c0, &c1);
-  const Served s = serve(input.get(), client_number(1), {ZTR_MEDIAN_PROGRAM}, dir);
+  const Served s = serve(input.get(), {ZTR_MEDIAN_PROGRAM}, dir);
   ASSERT_TRUE(s.output) << s.run.err;
   KernelPtr k(ZTR_NewSphericalKernel(1.0f));
   EXPECT_EQ(channel_values<int16_t>(s.output.get(), 0), reference_rank(c0, 13, 11, 7, *k, 3));
@@ -194,11 +139,11 @@ TEST(MedianPluginServed, WithoutRadiusUsesTheSevenPointKernel) {
 }
 
 TEST(MedianPluginServed, RadiusBelowOneSendsTheVolumeBackUnchanged) {
-  ScratchDir dir("small");
+  const TempDir dir("median_small");
   std::vector<int16_t> c0;
   std::vector<float> c1;
   VolumePtr input = two_channel_input(&c0, &c1);
-  const Served s = serve(input.get(), client_number(2), {ZTR_MEDIAN_PROGRAM, "0.5"}, dir);
+  const Served s = serve(input.get(), {ZTR_MEDIAN_PROGRAM, "0.5"}, dir);
   ASSERT_TRUE(s.output) << s.run.err;
   EXPECT_EQ(channel_values<int16_t>(s.output.get(), 0), c0);
   EXPECT_TRUE(same_values(channel_values<float>(s.output.get(), 1), c1));
@@ -209,7 +154,7 @@ TEST(MedianPluginServed, RadiusBelowOneSendsTheVolumeBackUnchanged) {
   // Nothing was filtered: the plug-in fails, and the host says so in its exit status and
   // in its summary.
   EXPECT_TRUE(WIFEXITED(s.run.status) && WEXITSTATUS(s.run.status) == 1) << s.run.err;
-  std::ifstream summary(dir.path / "out" / "summary.json");
+  std::ifstream summary(dir.path() / "out" / "summary.json");
   const std::string json((std::istreambuf_iterator<char>(summary)), std::istreambuf_iterator<char>());
   EXPECT_NE(json.find("\"plugin_exit\": \"exit 1\""), std::string::npos) << json;
 }
@@ -217,22 +162,21 @@ TEST(MedianPluginServed, RadiusBelowOneSendsTheVolumeBackUnchanged) {
 #endif  // ZTR_HOST_PROGRAM
 
 TEST(MedianPluginAlone, WithoutAHostFailsWithOneLineAndStatusOne) {
-  ScratchDir dir("alone");
-  const int client = client_number(3);
-  const RunResult r =
-      run_program({ZTR_MEDIAN_PROGRAM, std::to_string(client), "2.5"}, dir.path,
-                  std::chrono::seconds(60));
+  const TempDir dir("median_alone");
+  const ztr::test::ClientNumber client = ztr::test::reserve_client_number();
+  const RunResult r = run_program({ZTR_MEDIAN_PROGRAM, client.text(), "2.5"}, dir / "alone", 60s);
   ASSERT_TRUE(r.finished);
   ASSERT_TRUE(WIFEXITED(r.status));
   EXPECT_EQ(WEXITSTATUS(r.status), 1);
-  EXPECT_EQ(r.err, "Failed <ZTRipc_InitializeClient>: no host serves client " + std::to_string(client) +
+  EXPECT_EQ(r.err, "Failed <ZTRipc_InitializeClient>: no host serves client " + client.text() +
                        ". Exit now.\n");
 }
 
 TEST(MedianPluginAlone, BoardsThatDisappearMidWaitEndThePluginQuicklyWithStatusOne) {
-  ScratchDir dir("gone");
-  // Boards of a host that never answers and then goes away; a number far from the others.
-  const int32_t client = 2000000 + static_cast<int32_t>(getpid() % 100000);
+  const TempDir dir("median_gone");
+  // Boards of a host that never answers and then goes away.
+  const ztr::test::ClientNumber number = ztr::test::reserve_client_number();
+  const int32_t client = number.value();
   using ztr::ipc::SharedMemory;
   SharedMemory broadcaster = SharedMemory::create(ZTRipc_ComposeBoardName("ZTR_IPC_BB", client), 4096);
   SharedMemory message = SharedMemory::create(ZTRipc_ComposeBoardName("ZTR_IPC_MB", client), 512);
@@ -247,8 +191,7 @@ TEST(MedianPluginAlone, BoardsThatDisappearMidWaitEndThePluginQuicklyWithStatusO
     request.close();
   });
   const auto start = std::chrono::steady_clock::now();
-  const RunResult r = run_program({ZTR_MEDIAN_PROGRAM, std::to_string(client)}, dir.path,
-                                  std::chrono::seconds(60));
+  const RunResult r = run_program({ZTR_MEDIAN_PROGRAM, number.text()}, dir / "gone", 60s);
   const auto took = std::chrono::steady_clock::now() - start;
   host_leaves.join();
   ASSERT_TRUE(r.finished);

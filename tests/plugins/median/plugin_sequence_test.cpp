@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/plugins/median/median_reference.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -70,9 +71,9 @@ TEST(MedianPass, ThreeChannelsPrintOneProgressLineEachThenALineEnd) {
   VolumePtr v(ZTR_NewRawVolumeData(header, types, attributes));
   ASSERT_TRUE(v);
   KernelPtr k(ZTR_NewSphericalKernel(1.0f));
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTR_MedianFilterAllChannels(v.get(), k.get(), 1.0f);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "\rMedian filtering (r=1.000000) 1/3 done"
             "\rMedian filtering (r=1.000000) 2/3 done"
             "\rMedian filtering (r=1.000000) 3/3 done\n");
@@ -90,9 +91,9 @@ TEST(MedianPass, EveryChannelIsFilteredInPlace) {
   std::memcpy(v->data[0], c0.data(), sizeof(uint16_t) * 120);
   std::memcpy(v->data[1], c1.data(), sizeof(double) * 120);
   KernelPtr k(ZTR_NewSphericalKernel(1.5f));
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTR_MedianFilterAllChannels(v.get(), k.get(), 1.5f), 0);
-  testing::internal::GetCapturedStderr();
+  console.finish();
   EXPECT_EQ(channel_values<uint16_t>(v.get(), 0), reference_rank(c0, 6, 5, 4, *k, 9));
   EXPECT_TRUE(same_values(channel_values<double>(v.get(), 1), reference_rank(c1, 6, 5, 4, *k, 9)));
 }
@@ -108,10 +109,10 @@ TEST(MedianPass, RadiusBelowOneReportsEveryChannelAndLeavesTheVolume) {
   std::memcpy(v->data[0], c0.data(), 18);
   KernelPtr k(ZTR_NewSphericalKernel(0.5f));
   EXPECT_FALSE(k);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   // Nothing was filtered: the pass reports a failure for the exit status.
   EXPECT_EQ(ZTR_MedianFilterAllChannels(v.get(), k.get(), 0.5f), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "ZTR_RankFilter_MT: Invalid kernel(==NULL) error\n"
             "\rMedian filtering (r=0.500000) 1/2 done"
             "ZTR_RankFilter_MT: Invalid kernel(==NULL) error\n"

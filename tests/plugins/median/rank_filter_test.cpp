@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
 
 #include "tests/plugins/median/median_reference.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -163,6 +165,42 @@ TEST(RankFilter, ResultDoesNotDependOnTheWorkerCount) {
   }
 }
 
+// A worker that cannot start must not leave its slab at zero: the calling thread filters it.
+// Each path (extremes, network, sliding histogram, float codes) with one or every start refused.
+TEST(RankFilter, SlabsWhoseWorkerCannotStartAreFilteredAnyway) {
+  struct Case {
+    float radius;
+    bool minimum;
+    bool float_channel;
+    std::function<int(int)> refuse;
+  };
+  const auto second = [](int slab) { return slab == 1 ? 11 : 0; };
+  const auto every = [](int) { return 11; };
+  const Case cases[] = {{1.0f, true, false, second},  {1.0f, false, false, second},
+                        {3.0f, false, false, every},  {1.0f, false, true, every},
+                        {4.0f, false, true, second}};
+  std::mt19937 rng(9);
+  const auto ints = random_values<uint16_t>(8 * 7 * 6, rng);
+  const auto floats = random_values<float>(8 * 7 * 6, rng);
+  for (const Case& c : cases) {
+    KernelPtr k(ZTR_NewSphericalKernel(c.radius));
+    const int32_t rank = c.minimum ? 0 : median_rank(*k);
+    VolumePtr v = c.float_channel ? make_volume(8, 7, 6, floats) : make_volume(8, 7, 6, ints);
+    ztr::test::ConsoleCapture console;
+    ztr_median::rank_filter(v.get(), 0, k.get(), rank, {4, c.refuse});
+    const std::string text = console.finish();
+    EXPECT_NE(text.find("Warning: thread creation err (11)\n"), std::string::npos) << text;
+    if (c.float_channel) {
+      EXPECT_TRUE(same_values(channel_values<float>(v.get(), 0),
+                              reference_rank(floats, 8, 7, 6, *k, rank)))
+          << "radius " << c.radius;
+    } else {
+      EXPECT_EQ(channel_values<uint16_t>(v.get(), 0), reference_rank(ints, 8, 7, 6, *k, rank))
+          << "radius " << c.radius << (c.minimum ? " minimum" : " median");
+    }
+  }
+}
+
 TEST(RankFilter, ThirtyTwoBitIntegersAreRankedAtFloatPrecision) {
   // 2^24 + 1 is not a float; it ranks and returns as 2^24. The extremes stay exact.
   const std::vector<int32_t> in(4 * 4 * 4, 16777217);
@@ -304,14 +342,14 @@ TEST(RankFilterFailures, MissingKernelReportsAndLeavesTheChannel) {
   const std::vector<uint8_t> in = {1, 9, 3, 7, 5, 2, 8, 4};
   VolumePtr v = make_volume(2, 2, 2, in);
   for (auto filter : {ZTR_MedianFilter_MT, ZTR_MinimumFilter_MT, ZTR_MaximumFilter_MT}) {
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     filter(v.get(), 0, nullptr, 4);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(console.finish(),
               "ZTR_RankFilter_MT: Invalid kernel(==NULL) error\n");
   }
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTR_RankFilter_MT(v.get(), 0, nullptr, 0, 4);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "ZTR_RankFilter_MT: Invalid kernel(==NULL) error\n");
   EXPECT_EQ(channel_values<uint8_t>(v.get(), 0), in);
 }
@@ -321,19 +359,19 @@ TEST(RankFilterFailures, BadChannelOrRankIsRefusedWithAMessage) {
   VolumePtr v = make_volume(2, 2, 2, in);
   KernelPtr k(ZTR_NewSphericalKernel(1.0f));
   for (int32_t channel : {-1, 1}) {
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console;
     ZTR_MedianFilter_MT(v.get(), channel, k.get(), 4);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(console.finish(),
               "ZTR_RankFilter_MT: invalid volume or channel error\n");
   }
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTR_MedianFilter_MT(nullptr, 0, k.get(), 4);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "ZTR_RankFilter_MT: invalid volume or channel error\n");
   for (int32_t rank : {-1, 7}) {
-    testing::internal::CaptureStderr();
+    ztr::test::ConsoleCapture console2;
     ZTR_RankFilter_MT(v.get(), 0, k.get(), rank, 4);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(console2.finish(),
               "ZTR_RankFilter_MT: rank " + std::to_string(rank) +
                   " outside the kernel's 7 points error\n");
   }
@@ -346,18 +384,18 @@ TEST(RankFilterFailures, KernelTooWideToPadIsReportedAsExhaustedMemory) {
   k->points.dz[1] = 1 << 30;
   const std::vector<uint8_t> in = {1, 9, 3, 7, 5, 2, 8, 4};
   VolumePtr v = make_volume(2, 2, 2, in);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTR_RankFilter_MT(v.get(), 0, k.get(), 1, 4);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ZTR_RankFilter_MT: not enough memory error\n");
+  EXPECT_EQ(console.finish(), "ZTR_RankFilter_MT: not enough memory error\n");
   EXPECT_EQ(channel_values<uint8_t>(v.get(), 0), in);
 }
 
 TEST(RankFilter, SuccessfulFilteringWritesNothing) {
   KernelPtr k(ZTR_NewSphericalKernel(1.0f));
   VolumePtr v = make_volume(3, 3, 3, std::vector<int8_t>(27, -4));
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTR_MedianFilter_MT(v.get(), 0, k.get(), 4);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(console.finish(), "");
 }
 
 }  // namespace

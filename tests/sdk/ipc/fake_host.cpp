@@ -31,7 +31,8 @@ int open_descriptor_count() {
   return count;
 }
 
-FakeHost::FakeHost(int32_t client_number, bool create_request_board) : number_(client_number) {
+FakeHost::FakeHost(bool create_request_board)
+    : claim_(ztr::test::reserve_client_number()), number_(claim_.value()) {
   broadcaster_ = SharedMemory::create(board_name(ZTRipc_BROADCASTER_BOARD_BASE),
                                       ZTRipc_BROADCASTER_BOARD_SIZE);
   message_ = SharedMemory::create(board_name(ZTRipc_MESSAGE_BOARD_BASE), ZTRipc_MESSAGE_BOARD_SIZE);

@@ -18,21 +18,17 @@
 #include "sdk/ipc/object_group.h"
 #include "sdk/ipc/shared_memory.h"
 #include "sdk/volume/raw_volume.h"
+#include "tests/support/client_number.h"
 
 namespace ztr::ipc::testing {
-
-// A client number no other test process uses at the same time (CTest runs every test case
-// in its own process).
-inline int32_t unique_client_number(int32_t salt = 0) {
-  return 10000 + static_cast<int32_t>((getpid() * 7 + salt) % 90000);
-}
 
 // Number of open file descriptors of this process.
 int open_descriptor_count();
 
 class FakeHost {
  public:
-  explicit FakeHost(int32_t client_number, bool create_request_board = true);
+  // The boards of a freshly claimed client number, held until the host goes.
+  explicit FakeHost(bool create_request_board = true);
   ~FakeHost();
   FakeHost(const FakeHost&) = delete;
   FakeHost& operator=(const FakeHost&) = delete;
@@ -78,6 +74,7 @@ class FakeHost {
   void accept(int32_t type);
   void await_quiet(int32_t type);
 
+  ztr::test::ClientNumber claim_;
   int32_t number_;
   SharedMemory broadcaster_;
   SharedMemory message_;

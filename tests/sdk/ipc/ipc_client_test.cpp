@@ -18,11 +18,11 @@
 #include "sdk/ipc/object_group.h"
 #include "sdk/ipc/shared_memory.h"
 #include "tests/sdk/ipc/fake_host.h"
+#include "tests/support/console_capture.h"
 
 using ztr::ipc::SharedMemory;
 using ztr::ipc::testing::FakeHost;
 using ztr::ipc::testing::open_descriptor_count;
-using ztr::ipc::testing::unique_client_number;
 
 namespace {
 
@@ -48,7 +48,7 @@ class IpcTest : public ::testing::Test {
   }
   // Host boards for this test's client number, and an initialised client.
   FakeHost& connect_host() {
-    host_ = std::make_unique<FakeHost>(unique_client_number());
+    host_ = std::make_unique<FakeHost>();
     EXPECT_EQ(ZTRipc_InitializeClient(kClientId, host_->number()), 0);
     return *host_;
   }
@@ -97,8 +97,8 @@ using Requests = std::vector<int32_t>;
 using IpcSession = IpcTest;
 
 TEST_F(IpcSession, FiveDigitClientNumberNamesEveryBoard) {
-  const int32_t number = 10000 + getpid() % 90000;
-  FakeHost host(number);
+  FakeHost host;
+  const int32_t number = host.number();
   ASSERT_EQ(ZTRipc_InitializeClient(kClientId, number), 0);
   const std::string suffix = "(" + std::to_string(number) + ")";
   EXPECT_EQ(ZTRipc_GetBroadcasterBoardName(), "ZTR_IPC_BB" + suffix);
@@ -108,36 +108,37 @@ TEST_F(IpcSession, FiveDigitClientNumberNamesEveryBoard) {
 }
 
 TEST_F(IpcSession, ThirtyTwoCharacterIdIsAcceptedAndThirtyThreeRefused) {
-  FakeHost host(unique_client_number());
+  FakeHost host;
   const std::string id32(32, 'a');
   EXPECT_EQ(ZTRipc_InitializeClient(id32.c_str(), host.number()), 0);
   ZTRipc_CloseClient();
 
   const int before = open_descriptor_count();
   const std::string id33(33, 'a');
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_InitializeClient(id33.c_str(), host.number()), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "too long client ID\n");
+  EXPECT_EQ(console.finish(), "too long client ID\n");
   EXPECT_EQ(open_descriptor_count(), before);
 }
 
 TEST_F(IpcSession, WithoutAHostInitialisationFailsSilentlyAndLeavesNothingOpen) {
+  const ztr::test::ClientNumber nobody = ztr::test::reserve_client_number();
   const int before = open_descriptor_count();
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(ZTRipc_InitializeClient(kClientId, unique_client_number()), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  ztr::test::ConsoleCapture console;
+  EXPECT_EQ(ZTRipc_InitializeClient(kClientId, nobody), -1);
+  EXPECT_EQ(console.finish(), "");
   EXPECT_EQ(open_descriptor_count(), before);
 }
 
 TEST_F(IpcSession, MissingRequestBoardClosesTheBoardsAlreadyOpened) {
-  FakeHost host(unique_client_number(), /*create_request_board=*/false);
+  FakeHost host(/*create_request_board=*/false);
   const int before = open_descriptor_count();
   EXPECT_EQ(ZTRipc_InitializeClient(kClientId, host.number()), -1);
   EXPECT_EQ(open_descriptor_count(), before);
 }
 
 TEST_F(IpcSession, ClosingTheClientReleasesItsBoards) {
-  FakeHost host(unique_client_number());
+  FakeHost host;
   const int before = open_descriptor_count();
   ASSERT_EQ(ZTRipc_InitializeClient(kClientId, host.number()), 0);
   EXPECT_EQ(open_descriptor_count(), before + 3);
@@ -204,7 +205,7 @@ TEST_F(IpcRequests, AnotherConnectedClientBlocksEveryRequestWithoutWriting) {
   ZTRipc_SetPollLimit(kShortPollLimit);
   const int32_t origin[3] = {0, 0, 0}, size[3] = {1, 1, 1};
   VolumePtr volume = sample_volume();
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_LOCK_VOLUMEDATA, false), -1);
   EXPECT_EQ(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_LOCK_VOLUMEDATA, true), -1);
   EXPECT_EQ(ZTRipc_SendConnectionRequest(), -1);
@@ -213,7 +214,7 @@ TEST_F(IpcRequests, AnotherConnectedClientBlocksEveryRequestWithoutWriting) {
   EXPECT_EQ(ZTRipc_SetVoxelSize(1.0f), -1);
   EXPECT_EQ(ZTRipc_AppendSingleChannel(volume.get(), 0), -1);
   EXPECT_EQ(ZTRipc_ReceiveRawVolumeData(), nullptr);
-  const std::string said = ::testing::internal::GetCapturedStderr();
+  const std::string said = console.finish();
   EXPECT_EQ(said,
             "Missed <ZTRipc_MESSAGE_TYPE_REQUEST_ACCEPTED>\n"
             "ZTRipc_SendConnectionRequest: Error\n"
@@ -237,7 +238,7 @@ TEST_F(IpcRequests, ClientIdMustMatchExactly) {
 }
 
 TEST_F(IpcRequests, ThirtyTwoCharacterIdWithoutTerminatorCountsAsConnected) {
-  FakeHost host(unique_client_number());
+  FakeHost host;
   const std::string id32 = "0123456789abcdef0123456789ABCDEF";
   ASSERT_EQ(ZTRipc_InitializeClient(id32.c_str(), host.number()), 0);
   host.set_server(ZTRipc_SERVER_SERVING, id32);  // fills all 32 bytes, no NUL among them
@@ -323,14 +324,14 @@ TEST_F(IpcRequests, ClearingTheMessageBoardWritesTheNoValueMarks) {
 TEST_F(IpcRequests, AnalyzerModeShowsActivityWhileWaitingAndPluginModeIsSilent) {
   FakeHost& host = connect_host();
   host.start();
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ASSERT_EQ(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_LOCK_VOLUMEDATA, true), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(console.finish(), "");
 
   ZTRipc_SetVerbose(true);
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console2;
   ASSERT_EQ(ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_UNLOCK_VOLUMEDATA, true), 0);
-  const std::string said = ::testing::internal::GetCapturedStderr();
+  const std::string said = console2.finish();
   ASSERT_GE(said.size(), 2u);
   EXPECT_EQ(said[0], ' ');
   EXPECT_EQ(said.find_first_not_of('\r', 1), std::string::npos);
@@ -341,9 +342,9 @@ TEST_F(IpcRequests, AnalyzerModeReportsABusyServer) {
   FakeHost& host = connect_host();
   host.set_server(ZTRipc_SERVER_SERVING, "other");
   ZTRipc_SetVerbose(true);
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_SendConnectionRequest(), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), ">>>>>> Server NOT free?\n");
+  EXPECT_EQ(console.finish(), ">>>>>> Server NOT free?\n");
 }
 
 TEST_F(IpcRequests, ConnectionAndDisconnectionFollowTheServerStatus) {
@@ -365,9 +366,9 @@ TEST_F(IpcVolumeExchange, ReceivedVolumeEqualsTheHostsVolume) {
   FakeHost& host = connect_host();
   host.volume = sample_volume();
   host.start();
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   VolumePtr received(ZTRipc_ReceiveRawVolumeData());
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(console.finish(), "");
   host.stop();
   expect_same_volume(received.get(), host.volume.get());
   EXPECT_EQ(host.requests, (Requests{211, 234, 221, 233, 235, 212}));
@@ -381,9 +382,9 @@ TEST_F(IpcVolumeExchange, BoardShorterThanItsVolumeIsRefusedAndTheServerFreed) {
   host.volume = sample_volume();
   host.truncate_upload = true;
   host.start();
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   VolumePtr received(ZTRipc_ReceiveRawVolumeData());
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "Failed <ZTRipc_DownloadRawVolumeData>. Exit now.\n");
   host.stop();
   EXPECT_EQ(received, nullptr);
@@ -475,10 +476,10 @@ TEST_F(IpcVolumeExchange, MissingDataBoardGivesNoVolume) {
 
 TEST_F(IpcVolumeExchange, NullVolumeIsNotUploaded) {
   connect_host();
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_UploadRawVolumeData(nullptr), -1);
   EXPECT_EQ(ZTRipc_SendRawVolumeData(nullptr), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "volume to be uploaded NULL\nvolume to be uploaded NULL\n");
   EXPECT_FALSE(SharedMemory::exists(data_board()));
 }
@@ -487,15 +488,15 @@ TEST_F(IpcVolumeExchange, LeftoverDataBoardIsReplacedAndOnlyTheAnalyzerSaysSo) {
   connect_host();
   VolumePtr volume = sample_volume();
   ASSERT_EQ(ZTRipc_UploadRawVolumeData(volume.get()), 0);
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ASSERT_EQ(ZTRipc_UploadRawVolumeData(volume.get()), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(console.finish(), "");
   ZTRipc_SetVerbose(true);
   const int32_t dims[3] = {2, 2, 2};
   VolumePtr small(ZTR_NewSingleChannelRawVolumeData(dims, ZTR_TYPE_UINT8, 0));
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console2;
   ASSERT_EQ(ZTRipc_UploadRawVolumeData(small.get()), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console2.finish(),
             "ZTRipc_UploadRawVolumeData Err: FileMapping already exists. Force to be closed.\n");
   EXPECT_EQ(SharedMemory::open(data_board()).size(), 32);
 }
@@ -508,9 +509,9 @@ TEST_F(IpcChannelTransfer, AppendedChannelReachesTheHostInsideAFullBracket) {
   FakeHost& host = connect_host();
   host.start();
   VolumePtr volume = sample_volume();
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ASSERT_EQ(ZTRipc_AppendSingleChannel(volume.get(), 1), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(console.finish(), "");
   host.stop();
   EXPECT_EQ(host.requests, (Requests{211, 234, 236, 235, 212}));
   ASSERT_EQ(host.received_channels.size(), 1u);
@@ -528,9 +529,9 @@ TEST_F(IpcChannelTransfer, MissedUnlockStillReportsSuccessAfterDisconnecting) {
   host.start();
   ZTRipc_SetPollLimit(kModestPollLimit);
   VolumePtr volume = sample_volume();
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_AppendSingleChannel(volume.get(), 0), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "ZTRipc_SendRequest(ZTRipc_REQUEST_TYPE_UNLOCK_VOLUMEDATA): Error\n");
   host.stop();
   EXPECT_EQ(host.requests, (Requests{211, 234, 236, 235, 212}));
@@ -542,9 +543,9 @@ TEST_F(IpcChannelTransfer, ChannelOutOfRangeIsRefusedAndTheServerFreed) {
   FakeHost& host = connect_host();
   host.start();
   VolumePtr volume = sample_volume();
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_AppendSingleChannel(volume.get(), 2), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "ZTRipc_UploadSingleChannelOfRawVolumeData: Error\n");
   host.stop();
   EXPECT_EQ(host.requests, (Requests{211, 234, 212}));
@@ -604,9 +605,9 @@ TEST_F(IpcObjectGroups, MissedCreationMessageFailsTheTransfer) {
   ZTRipc_SetPollLimit(kShortPollLimit);
   ZTR_OBJECT_GROUP* group = ZTR_NewObjectGroup(8);
   int32_t id = -1;
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_TransferObjectGroup(group, &id), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "Missed <ZTRipc_MESSAGE_TYPE_DATA_OBJECT_GROUP_CREATED>\n");
   EXPECT_EQ(id, -1);
   host.stop();
@@ -619,10 +620,10 @@ TEST_F(IpcObjectGroups, MissedDownloadMessageLeavesTheBoardToTheNextUpload) {
   host.start();
   ZTRipc_SetPollLimit(kShortPollLimit);
   ZTR_OBJECT_GROUP* group = ZTR_NewObjectGroup(1);
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_UpdateObjectGroup(group, 3), -1);
   EXPECT_EQ(ZTRipc_UploadObjectGroup(group), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "Missed <ZTRipc_MESSAGE_TYPE_DATA_DOWNLOAD_COMPLETED>\n"
             "Err: FileMapping already exists. Force to be closed.\n");
   host.stop();
@@ -677,9 +678,9 @@ TEST_F(IpcObjectGroups, RefusedVoxelSizeIsReported) {
   host.ignored = {ZTRipc_REQUEST_TYPE_SET_VOXEL_SIZE};
   host.start();
   ZTRipc_SetPollLimit(kShortPollLimit);
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_SetVoxelSize(2.0f), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "Missed <ZTRipc_MESSAGE_TYPE_REQUEST_ACCEPTED>\n");
   host.stop();
 }
@@ -689,11 +690,11 @@ TEST_F(IpcObjectGroups, RefusedVoxelSizeIsReported) {
 TEST(IpcLauncher, StartsTheProgramWithNumberAndArgumentAndSaysTheCommand) {
   pid_t pid = 0;
   ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ASSERT_EQ(ZTRipc_LaunchPlugin("/bin/echo", 3, "2.5", &pid), 0);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "command: /bin/echo 3 2.5\n");
+  EXPECT_EQ(console.finish(), "command: /bin/echo 3 2.5\n");
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "3 2.5\n");
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -701,9 +702,9 @@ TEST(IpcLauncher, StartsTheProgramWithNumberAndArgumentAndSaysTheCommand) {
 
 TEST(IpcLauncher, ChildRunsInItsOwnProcessGroupWithoutAnArgument) {
   pid_t pid = 0;
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ASSERT_EQ(ZTRipc_LaunchPlugin("sleep", 30, nullptr, &pid), 0);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "command: sleep 30\n");
+  EXPECT_EQ(console.finish(), "command: sleep 30\n");
   EXPECT_EQ(getpgid(pid), pid);
   EXPECT_NE(getpgid(pid), getpgid(0));
   kill(pid, SIGKILL);
@@ -712,7 +713,7 @@ TEST(IpcLauncher, ChildRunsInItsOwnProcessGroupWithoutAnArgument) {
 }
 
 TEST(IpcLauncher, MissingProgramIsReportedAsAFailure) {
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTRipc_LaunchPlugin("/nonexistent/plugin", 1, nullptr), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "command: /nonexistent/plugin 1\n");
+  EXPECT_EQ(console.finish(), "command: /nonexistent/plugin 1\n");
 }

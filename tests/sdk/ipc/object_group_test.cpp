@@ -1,20 +1,19 @@
 // Object groups: construction, exact wire sizes, the writer's byte layout, and the
 // bounded reader's refusals.
 #include "sdk/ipc/object_group.h"
+#include "sdk/ipc/object_group_ptr.h"
+#include "tests/support/console_capture.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace {
-
-struct GroupDeleter {
-  void operator()(ZTR_OBJECT_GROUP* g) const { ZTR_DeleteObjectGroup(g); }
-};
-using GroupPtr = std::unique_ptr<ZTR_OBJECT_GROUP, GroupDeleter>;
 
 std::vector<unsigned char> wire_of(const ZTR_OBJECT_GROUP* group) {
   std::vector<unsigned char> bytes(ZTR_GetObjectGroupWireSize(group));
@@ -213,9 +212,9 @@ TEST(ObjectGroupWire, MissingMeshIsReportedAndSentEmptySoLaterObjectsStayReadabl
   GroupPtr group(ZTR_NewObjectGroup(2));
   ZTR_AppendObject(group.get(), ZTR_OBJECT_TYPE_TRIANGULAR_MESH, nullptr, nullptr);
   ZTR_AppendObject(group.get(), ZTR_NewSphereObject({4, 5, 6}, 7), nullptr);
-  ::testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   const auto bytes = wire_of(group.get());
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "NULL??\n");
+  EXPECT_EQ(console.finish(), "NULL??\n");
   EXPECT_EQ(bytes.size(), 4u + 48u + 9u + 24u);
   GroupPtr back(ZTR_ReadObjectGroup(bytes.data(), bytes.size()));
   ASSERT_NE(back, nullptr);
@@ -367,3 +366,79 @@ TEST(ObjectGroupReader, NestingIsBoundedInDepth) {
   const auto too_deep = nest(ZTR_OBJECT_GROUP_MAX_DEPTH + 1);
   EXPECT_EQ(ZTR_ReadObjectGroup(too_deep.data(), too_deep.size()), nullptr);
 }
+
+namespace {
+
+// A non-empty object of every type code (nullptr for codes without a payload) and the size
+// its payload must have on the wire, worked out from the record layouts.
+struct TypeSample {
+  int32_t type;
+  std::function<void*()> make;
+  size_t wire_size;
+};
+
+ZTR_OPAQUE_OBJECT* opaque(size_t size, int32_t leading_count = -1) {
+  auto* o = new ZTR_OPAQUE_OBJECT;
+  o->payload.resize(size);
+  for (size_t i = 0; i < size; ++i) o->payload[i] = static_cast<uint8_t>(i * 7 + 3);
+  if (leading_count >= 0) std::memcpy(o->payload.data(), &leading_count, 4);
+  return o;
+}
+
+std::vector<TypeSample> type_samples() {
+  const ZTR_OBJECT_POINT axes[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  const float radii[3] = {1, 2, 3};
+  return {
+      {ZTR_OBJECT_TYPE_SPHERE, [] { return ZTR_NewSphereObject({1, 2, 3}, 4); }, 24},
+      {ZTR_OBJECT_TYPE_ELLIPSOID, [=] { return ZTR_NewEllipsoidObject({1, 2, 3}, axes, radii); }, 68},
+      {ZTR_OBJECT_TYPE_SEGMENT, [] { return ZTR_NewSegmentObject({0, 0, 0}, {1, 1, 1}, 2); }, 40},
+      {ZTR_OBJECT_TYPE_CODE_14, [] { return opaque(96); }, 96},
+      {ZTR_OBJECT_TYPE_EMPTY_15, [] { return nullptr; }, 0},
+      {ZTR_OBJECT_TYPE_CODE_16, [] { return opaque(52); }, 52},
+      {ZTR_OBJECT_TYPE_CODE_17, [] { return opaque(68); }, 68},
+      {ZTR_OBJECT_TYPE_CODE_18, [] { return opaque(40); }, 40},
+      {ZTR_OBJECT_TYPE_CODE_21, [] { return opaque(12 * 2 + 32, 2); }, 56},
+      {ZTR_OBJECT_TYPE_EMPTY_22, [] { return nullptr; }, 0},
+      {ZTR_OBJECT_TYPE_SEGMENTS, [] { return ZTR_NewSegmentsObject(2); }, 4 + 2 * 24},
+      {ZTR_OBJECT_TYPE_POLYLINE, [] { return ZTR_NewPolylineObject(3, true); }, 5 + 3 * 12 + 3 * 16},
+      {ZTR_OBJECT_TYPE_TUBE, [] { return ZTR_NewTubeObject(3, true); }, 13 + 3 * 16 + 3 * 16},
+      {ZTR_OBJECT_TYPE_TRIANGULAR_MESH, [] { return ZTR_NewTriangularMesh(1, 3, true); },
+       9 + 12 + 3 * 24 + 3 * 16},
+      {ZTR_OBJECT_TYPE_GROUP,
+       [] {
+         ZTR_OBJECT_GROUP* g = ZTR_NewObjectGroup(1);
+         ZTR_AppendObject(g, ZTR_NewSphereObject({1, 2, 3}, 4), nullptr);
+         return g;
+       },
+       4 + 24 + 24},
+  };
+}
+
+// For every type code: the size the library computes, the bytes it writes and the bytes it
+// reads back agree with each other and with the record layout, and what is read back writes
+// the same bytes again.
+TEST(ObjectGroupWire, EveryTypeCodeHasOneSizeForComputingWritingAndReading) {
+  const std::vector<TypeSample> samples = type_samples();
+  for (const int32_t type : ZTR_OBJECT_TYPE_CODES) {
+    const auto sample = std::find_if(samples.begin(), samples.end(),
+                                     [type](const TypeSample& s) { return s.type == type; });
+    ASSERT_NE(sample, samples.end()) << "no sample object for type " << type;
+    void* object = sample->make();
+    EXPECT_EQ(ZTR_GetObjectWireSize(type, object), sample->wire_size) << type;
+    GroupPtr group(ZTR_NewObjectGroup(1));
+    ASSERT_EQ(ZTR_AppendObject(group.get(), type, object, nullptr), 0);
+    const size_t expected = 4 + 24 + sample->wire_size;
+    ASSERT_EQ(ZTR_GetObjectGroupWireSize(group.get()), expected) << type;
+    const std::vector<unsigned char> bytes = wire_of(group.get());
+    size_t consumed = 0;
+    GroupPtr back(ZTR_ReadObjectGroup(bytes.data(), bytes.size(), &consumed));
+    ASSERT_NE(back, nullptr) << type;
+    EXPECT_EQ(consumed, expected) << type;
+    ASSERT_EQ(back->count, 1);
+    EXPECT_EQ(back->types[0], type);
+    EXPECT_EQ(ZTR_GetObjectWireSize(type, back->objects[0]), sample->wire_size) << type;
+    EXPECT_EQ(wire_of(back.get()), bytes) << type;
+  }
+}
+
+}  // namespace

@@ -1,16 +1,12 @@
 // The doubly linked node list: appending, removing, membership.
 #include "sdk/volume/node_list.h"
+#include "sdk/volume/node_list_ptr.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
 namespace {
-
-struct ListDeleter {
-  void operator()(ZTR_LIST* l) const { ZTR_DeleteList(l); }
-};
-using ListPtr = std::unique_ptr<ZTR_LIST, ListDeleter>;
 
 }  // namespace
 

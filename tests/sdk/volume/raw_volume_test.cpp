@@ -330,6 +330,22 @@ TEST(VolumeSerialization, LayoutIsHeaderTypesAttributesThenBlocks) {
   EXPECT_EQ(std::memcmp(bytes.data(), expected, 38), 0);
 }
 
+// The layout helper names the offsets of the image above: types at 16, attributes at 24,
+// the first block at 32.
+TEST(VolumeSerialization, LayoutHelperGivesTheOffsetsTheWriterUses) {
+  constexpr SerializedVolumeLayout two = ZTR_SerializedVolumeLayout(2);
+  EXPECT_EQ(two.types, 16u);
+  EXPECT_EQ(two.attributes, 24u);
+  EXPECT_EQ(two.blocks, 32u);
+  VolumePtr v = make_volume(2, 1, 1, {ZTR_TYPE_UINT8, ZTR_TYPE_INT16}, {0, 2});
+  ASSERT_NE(v, nullptr);
+  ZTR_ChannelData<uint8_t>(v.get(), 0)[0] = 0x5A;
+  const std::vector<unsigned char> bytes = serialize(v.get());
+  EXPECT_EQ(bytes[two.types + 4], ZTR_TYPE_INT16);
+  EXPECT_EQ(bytes[two.attributes + 4], 2);
+  EXPECT_EQ(bytes[two.blocks], 0x5A);
+}
+
 TEST(VolumeSerialization, RoundTripRestoresEverythingAndReportsBytesRead) {
   VolumePtr v = make_volume(3, 2, 2, {ZTR_TYPE_UINT8, ZTR_TYPE_FLOAT64, ZTR_TYPE_UINT32},
                             {0, 0, 2});

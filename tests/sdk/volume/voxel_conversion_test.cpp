@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sdk/volume/raw_volume.h"
+#include "tests/support/console_capture.h"
 
 namespace {
 
@@ -221,22 +222,22 @@ TEST(RgbaChannels, UnpackingRefusesWrongShapesWithItsMessage) {
   const int32_t bytes[4] = {0, 0, 0, 0};
   VolumePtr good_planes(ZTR_NewRawVolumeData(VolumeHeader{2, 1, 1, 4}, bytes, attributes));
   ASSERT_NE(good_planes, nullptr);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTR_NonInterleavedCopyRgbaRawVolumeData(good_planes.get(), plain.get(), 0);  // attribute 0
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.finish(),
             "Err:ZTR_NonInterleavedCopyRgbaRawVolumeData\n");
   EXPECT_EQ(ZTR_ChannelData<uint8_t>(good_planes.get(), 0)[0], 0);
   plain->attributes[0] = ZTR_ATTRIBUTE_RGBA;
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console2;
   ZTR_NonInterleavedCopyRgbaRawVolumeData(planes.get(), plain.get(), 0);  // channel 3 not bytes
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console2.finish(),
             "Err:ZTR_NonInterleavedCopyRgbaRawVolumeData\n");
   const int32_t tall[3] = {2, 2, 1};
   VolumePtr other_size(ZTR_NewSingleChannelRawVolumeData(tall, ZTR_TYPE_UINT32, 2));
   ASSERT_NE(other_size, nullptr);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console3;
   ZTR_NonInterleavedCopyRgbaRawVolumeData(good_planes.get(), other_size.get(), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console3.finish(),
             "Err:ZTR_NonInterleavedCopyRgbaRawVolumeData\n");
 }
 
@@ -264,10 +265,10 @@ TEST(RgbaChannels, PackingRefusesOtherShapesWithItsMessage) {
   VolumePtr v(ZTR_NewRawVolumeData(VolumeHeader{2, 1, 1, 4}, types, attributes));
   VolumePtr three(ZTR_NewRawVolumeData(VolumeHeader{2, 1, 1, 3}, attributes, attributes));
   ASSERT_TRUE(v && three);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   EXPECT_EQ(ZTR_PackRgbaChannels(v.get()), -1);
   EXPECT_EQ(ZTR_PackRgbaChannels(three.get()), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid type(s)\nInvalid type(s)\n");
+  EXPECT_EQ(console.finish(), "Invalid type(s)\nInvalid type(s)\n");
   EXPECT_EQ(v->header->channels, 4);
   EXPECT_EQ(three->header->channels, 3);
 }
@@ -285,7 +286,7 @@ TEST(RgbaChannels, ImageUnpackingMirrorsTheVolumeOne) {
   EXPECT_EQ(static_cast<uint8_t*>(planes->data[1])[1], 0xB2);
   EXPECT_EQ(static_cast<uint8_t*>(planes->data[2])[1], 0xC3);
   EXPECT_EQ(static_cast<uint8_t*>(planes->data[3])[1], 0xD4);
-  testing::internal::CaptureStderr();
+  ztr::test::ConsoleCapture console;
   ZTR_NonInterleavedCopyRgbaRawImageData(three.get(), packed.get(), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Err:ZTR_NonInterleavedCopyRgbaRawImageData\n");
+  EXPECT_EQ(console.finish(), "Err:ZTR_NonInterleavedCopyRgbaRawImageData\n");
 }

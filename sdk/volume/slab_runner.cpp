@@ -1,5 +1,5 @@
 // Contiguous work split and the worker/reporter thread runner of the long computations.
-#include "analyzer/dti/split_work.h"
+#include "sdk/volume/slab_runner.h"
 
 #include <chrono>
 #include <memory>
@@ -65,10 +65,16 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
   } catch (...) {
     return 0;
   }
+  std::vector<WorkPart> unstarted;
+  try {
+    if (options.run_unstarted_parts_here) unstarted.reserve(static_cast<size_t>(parts));
+  } catch (...) {
+    return 0;
+  }
   long long total = 0;
   int first = 0;
   for (int p = 0; p < parts; ++p) {
-    const WorkPart part{first, sizes[static_cast<size_t>(p)], &done[p].value};
+    const WorkPart part{first, sizes[static_cast<size_t>(p)], &done[p].value, p};
     first += part.count;
     int error = options.start_failure ? options.start_failure(p) : 0;
     if (error == 0) {
@@ -89,16 +95,21 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
       }
     }
     std::fprintf(console, "Warning: thread creation err (%d)\n", error);
+    if (options.run_unstarted_parts_here) {
+      unstarted.push_back(part);
+      total += part.count;
+    }
   }
 
   std::thread reporter;
-  if (parts > 1 && options.progress_format && !started_parts.empty()) {
+  if (parts > 1 && options.progress_format && (!started_parts.empty() || !unstarted.empty())) {
     const char* format = options.progress_format;
-    auto report = [&done, &started_parts, total, format, console] {
+    auto report = [&done, &started_parts, &unstarted, total, format, console] {
       int shown = -1;
       for (;;) {
         long long sum = 0;
         for (int p : started_parts) sum += done[p].value.load(std::memory_order_relaxed);
+        for (const WorkPart& part : unstarted) sum += part.done->load(std::memory_order_relaxed);
         const int percent = percent_of(sum, total);
         // Reprint only when the figure moves: the line is the same, the console is not
         // flooded and the workers keep the processor.
@@ -119,8 +130,12 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
     }
   }
 
+  for (const WorkPart& part : unstarted) {
+    body(part);
+    part.done->store(part.count, std::memory_order_relaxed);
+  }
   for (auto& t : workers) t.join();
   if (reporter.joinable()) reporter.join();
-  std::fprintf(console, "\n");
-  return static_cast<int>(started_parts.size());
+  if (options.progress_format) std::fprintf(console, "\n");
+  return static_cast<int>(started_parts.size() + unstarted.size());
 }
