@@ -3,38 +3,27 @@
 #include "tools/common/mask_io.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "analyzer/io/nifti_volume.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
-struct MaskDir {
-  fs::path path;
-  MaskDir() {
-    char name[] = "/tmp/ztr_mask_XXXXXX";
-    path = mkdtemp(name) ? fs::path(name) : fs::path();
-  }
-  ~MaskDir() { fs::remove_all(path); }
-};
-
-}  // namespace
+using ztr::test::TempDir;
 
 TEST(MaskIo, WrittenMaskReadsBackVoxelForVoxel) {
-  MaskDir dir;
+  TempDir dir("mask_io");
   VoxelMask mask;
   mask.x = 4, mask.y = 3, mask.z = 2;
   mask.inside.assign(24, 0);
   for (int i : {0, 5, 11, 23}) mask.inside[static_cast<size_t>(i)] = 1;
   ImageGeometry geometry;
-  const std::string path = (dir.path / "m.nii.gz").string();
+  const std::string path = (dir.path() / "m.nii.gz").string();
   std::string error;
   ASSERT_TRUE(write_mask_nifti(mask, geometry, path, &error)) << error;
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1)
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1)
       << "the temporary file was left behind";
   VoxelMask back;
   ASSERT_TRUE(read_mask_nifti(path, {4, 3, 2, 1}, &back, &error)) << error;
@@ -44,22 +33,22 @@ TEST(MaskIo, WrittenMaskReadsBackVoxelForVoxel) {
 }
 
 TEST(MaskIo, RefusesAMaskOnAnotherGridOrAMissingFile) {
-  MaskDir dir;
+  TempDir dir("mask_io");
   VoxelMask mask;
   mask.x = 2, mask.y = 2, mask.z = 2;
   mask.inside.assign(8, 1);
-  const std::string path = (dir.path / "m.nii").string();
+  const std::string path = (dir.path() / "m.nii").string();
   std::string error;
   ASSERT_TRUE(write_mask_nifti(mask, ImageGeometry{}, path, &error)) << error;
   VoxelMask back;
   EXPECT_FALSE(read_mask_nifti(path, {2, 2, 3, 1}, &back, &error));
   EXPECT_NE(error.find("not on the input's 2x2x3 grid"), std::string::npos) << error;
-  EXPECT_FALSE(read_mask_nifti((dir.path / "none.nii").string(), {2, 2, 2, 1}, &back, &error));
+  EXPECT_FALSE(read_mask_nifti((dir.path() / "none.nii").string(), {2, 2, 2, 1}, &back, &error));
   EXPECT_TRUE(back.inside.empty()) << "a refused mask must leave the output untouched";
 }
 
 TEST(MaskIo, AWrittenMaskSitsWhereTheInputSits) {
-  MaskDir dir;
+  TempDir dir("mask_io");
   VoxelMask mask;
   mask.x = 2, mask.y = 2, mask.z = 2;
   mask.inside.assign(8, 1);
@@ -71,7 +60,7 @@ TEST(MaskIo, AWrittenMaskSitsWhereTheInputSits) {
   geometry.qform = geometry.sform;
   geometry.sform_code = 2;
   geometry.qform_code = 1;
-  const std::string path = (dir.path / "m.nii").string();
+  const std::string path = (dir.path() / "m.nii").string();
   std::string error;
   ASSERT_TRUE(write_mask_nifti(mask, geometry, path, &error)) << error;
   ImageGeometry back;

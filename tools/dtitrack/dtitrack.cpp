@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "analyzer/fibetrak/track_files.h"
+#include "analyzer/io/atomic_file.h"
 #include "analyzer/io/nifti_volume.h"
 #include "tools/common/mask_io.h"
 
@@ -102,36 +103,16 @@ bool make_region_test(const RegionArgument& region, const VolumeHeader& grid, Re
 }
 
 bool write_text_file(const fs::path& path, const std::string& text, std::string* error) {
-  const std::string temporary = path.string() + ".part";
-  std::FILE* f = std::fopen(temporary.c_str(), "w");
-  if (!f) {
-    *error = "cannot create " + temporary + ": " + std::strerror(errno);
-    return false;
-  }
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (std::fclose(f) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    *error = "cannot write " + path.string();
-    return false;
-  }
-  return true;
+  return write_file_atomically(path.string(), text, error);
 }
 
-bool write_volume_nifti(const RawVolumeData* volume, const fs::path& path, const float voxel_size[3],
-                        std::string* error) {
-  const fs::path temporary = path.parent_path() / (".part-" + path.filename().string());
-  std::string reason;
-  if (SaveNiftiChannel(volume, 0, temporary.c_str(), voxel_size, &reason) != 0) {
-    std::remove(temporary.c_str());
-    *error = "cannot write " + path.string() + (reason.empty() ? "" : ": " + reason);
-    return false;
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    *error = "cannot rename to " + path.string();
-    return false;
-  }
-  return true;
+// A voxelization with the input's grid and world geometry, renamed into place when complete.
+bool write_volume_nifti(const RawVolumeData* volume, const fs::path& path, const ImageGeometry& geometry,
+                        const char* description, std::string* error) {
+  NiftiImageLabel label;
+  label.description = description;
+  label.colour_as_three_volumes = true;
+  return SaveNiftiChannel(volume, 0, path.c_str(), geometry, label, error) == 0;
 }
 
 bool write_voxelizations(const ZTR_OBJECT_GROUP& group, const DwiInput& input, const fs::path& out,
@@ -152,8 +133,10 @@ bool write_voxelizations(const ZTR_OBJECT_GROUP& group, const DwiInput& input, c
   mask.z = h.z;
   const uint8_t* bits = ZTR_ChannelData<uint8_t>(mask_volume.get(), 0);
   mask.inside.assign(bits, bits + int64_t{h.x} * h.y * h.z);
-  return write_volume_nifti(grey.get(), out / "voxelized_grey.nii", input.geometry.voxel_size, error) &&
-         write_volume_nifti(colour.get(), out / "voxelized_colour.nii", input.geometry.voxel_size, error) &&
+  return write_volume_nifti(grey.get(), out / "voxelized_grey.nii", input.geometry,
+                            "dtitrack tracklines voxelized (grey)", error) &&
+         write_volume_nifti(colour.get(), out / "voxelized_colour.nii", input.geometry,
+                            "dtitrack tracklines voxelized (colour)", error) &&
          write_mask_nifti(mask, input.geometry, (out / "voxelized_mask.nii").string(), error);
 }
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 
+#include "analyzer/io/atomic_file.h"
 #include "analyzer/io/nifti_volume.h"
 #include "analyzer/voxel/diffusion_profile.h"
 #include "analyzer/voxel/voxel_growing.h"
@@ -102,19 +103,7 @@ size_t count_set(const VoxelMask& mask) {
 }
 
 bool write_text_file(const std::string& path, const std::string& text, std::string* error) {
-  const std::string temporary = path + ".part";
-  std::FILE* f = std::fopen(temporary.c_str(), "w");
-  if (!f) {
-    *error = "cannot open " + temporary + ": " + std::strerror(errno);
-    return false;
-  }
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (std::fclose(f) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    *error = "cannot write " + path;
-    return false;
-  }
-  return true;
+  return write_file_atomically(path, text, error);
 }
 
 bool make_directory(const std::string& directory, std::string* error) {
