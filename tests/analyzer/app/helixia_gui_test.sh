@@ -4,7 +4,9 @@
 # maps" is chosen from the Special menu with the keyboard, the host receives the four maps,
 # the ROI editor's view follows the host's cursor and Ctrl+U uploads its channel, a sphere
 # is drawn by dragging in the view, F12 shows it as the one sphere of the host's object group,
-# Quit ends the analyzer and no board is left. Screenshots go to the artifacts folder.
+# Ctrl+S saves the work session, Quit ends the analyzer, a second start opens the session with
+# Ctrl+O and saves the same bytes again, and no board is left. Screenshots go to the
+# artifacts folder.
 # usage: helixia_gui_test.sh ZTRHOST HELIXIA ZTRPHANTOM ARTIFACTS_DIR
 set -u
 ztrhost=$1 helixia=$2 phantom=$3 artifacts=$4
