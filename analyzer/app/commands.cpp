@@ -264,7 +264,12 @@ void compute_standard_maps_command(AppState& state, Dialogs& dialogs,
   if (!require_ready(state, dialogs)) return;
   dialogs.set_message_line(" computing standard DTI parameter maps ...");
   dialogs.repaint_now();
-  const int added = run_standard_dti_maps(state.dti.get(), state.thread_count);
+  WorkRunOptions progress;
+  progress.on_progress = [&dialogs](int percent) {
+    dialogs.set_message_line(format_text(" computing standard DTI parameter maps ... %d%%", percent));
+    dialogs.repaint_now();
+  };
+  const int added = run_standard_dti_maps(state.dti.get(), state.thread_count, progress);
   if (added <= 0) {
     dialogs.set_message_line(" standard DTI parameter maps failed.");
     return;

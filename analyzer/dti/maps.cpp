@@ -146,9 +146,10 @@ bool compute_standard_dti_map_volumes(const DiffusionTensorImageData* data, int1
   return true;
 }
 
-int compute_standard_dti_maps(DiffusionTensorImageData* data, int16_t threshold, int threads) {
+int compute_standard_dti_maps(DiffusionTensorImageData* data, int16_t threshold, int threads,
+                              const WorkRunOptions& options) {
   StandardMapVolumes maps;
-  if (!compute_standard_dti_map_volumes(data, threshold, threads, &maps)) return 0;
+  if (!compute_standard_dti_map_volumes(data, threshold, threads, &maps, options)) return 0;
   RawVolumeData* volume = data->volume;
   const int32_t before = volume->header->channels;
   const RawVolumeData* order[4] = {maps.colour_fa.get(), maps.fa.get(), maps.adc.get(),
@@ -187,9 +188,10 @@ int timed_maps_run(const DiffusionTensorImageData* data, Compute compute) {
 
 }  // namespace
 
-int run_standard_dti_maps(DiffusionTensorImageData* data, int threads) {
+int run_standard_dti_maps(DiffusionTensorImageData* data, int threads,
+                          const WorkRunOptions& options) {
   return timed_maps_run(data, [&](int16_t threshold) {
-    return compute_standard_dti_maps(data, threshold, threads);
+    return compute_standard_dti_maps(data, threshold, threads, options);
   });
 }
 

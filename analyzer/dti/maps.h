@@ -44,7 +44,8 @@ bool compute_standard_dti_map_volumes(const DiffusionTensorImageData* data, int1
 
 // Computes the maps and appends them to the DWI volume in the order colour FA, FA, ADC, isoD.
 // Returns the number of channels added: 4, or 0 (volume unchanged) on failure.
-int compute_standard_dti_maps(DiffusionTensorImageData* data, int16_t threshold, int threads);
+int compute_standard_dti_maps(DiffusionTensorImageData* data, int16_t threshold, int threads,
+                              const WorkRunOptions& options = {});
 
 // Seconds from `start` to `end`, both wall-clock times of day in seconds. A run that went
 // past midnight ends at an earlier time of day than it started; a day is added back then.
@@ -53,8 +54,10 @@ double elapsed_day_seconds(double start, double end);
 // The timed part of the "Compute standard DTI parameter maps" command: threshold =
 // central_signal_level / 8, the maps, "%d chs added for DTI\n" and
 // "Analysis completed in %3.2f sec.\n". Returns the number of channels added. The caller has
-// checked mpg_ready and uploads the new channels.
-int run_standard_dti_maps(DiffusionTensorImageData* data, int threads);
+// checked mpg_ready and uploads the new channels. `options` may carry a progress callback for
+// the calling thread (a window's message line).
+int run_standard_dti_maps(DiffusionTensorImageData* data, int threads,
+                          const WorkRunOptions& options = {});
 // The same timed run and lines, leaving the four maps as separate volumes in *maps instead of
 // appending them to the DWI volume (batch tools write them out directly). 4, or 0 when an
 // output volume cannot be created.

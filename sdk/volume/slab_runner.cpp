@@ -134,6 +134,21 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
     body(part);
     part.done->store(part.count, std::memory_order_relaxed);
   }
+  if (options.on_progress && !started_parts.empty()) {
+    int shown = -1;
+    for (;;) {
+      long long sum = 0;
+      for (int p : started_parts) sum += done[p].value.load(std::memory_order_relaxed);
+      for (const WorkPart& part : unstarted) sum += part.done->load(std::memory_order_relaxed);
+      const int percent = percent_of(sum, total);
+      if (percent != shown) {
+        options.on_progress(percent);
+        shown = percent;
+      }
+      if (sum >= total) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
   for (auto& t : workers) t.join();
   if (reporter.joinable()) reporter.join();
   if (options.progress_format) std::fprintf(console, "\n");

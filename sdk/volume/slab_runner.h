@@ -35,6 +35,9 @@ struct WorkRunOptions {
   // A part whose thread cannot start runs on the calling thread after the others have
   // started, so that its slab is computed all the same. Off: the part is skipped.
   bool run_unstarted_parts_here = false;
+  // Called on the calling thread while the workers run, each time the percentage done moves
+  // (at most every 100 ms), so that a window can show it and repaint; workers never call it.
+  std::function<void(int percent)> on_progress;
 };
 
 // Splits `items` over `threads` workers with split_work, runs body(part) on one thread per

@@ -424,6 +424,11 @@ TEST_F(CommandTest, ComputeMapsShowsEachStageOnTheMessageLineAndCountsFailedUplo
   quiet.finish();
   ASSERT_EQ(state.volume->header->channels, 11);
   EXPECT_EQ(dialogs.of_kind("message").front().text, " computing standard DTI parameter maps ...");
+  bool complete_shown = false;
+  for (const auto& message : dialogs.of_kind("message")) {
+    complete_shown = complete_shown || message.text == " computing standard DTI parameter maps ... 100%";
+  }
+  EXPECT_TRUE(complete_shown) << "the percentage reaches the message line";
   EXPECT_EQ(lines_at_append,
             (std::vector<std::string>{" transferring map 1 of 4 to ZANTREVIUM ...",
                                       " transferring map 2 of 4 to ZANTREVIUM ...",

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +59,33 @@ TEST(SlabRunner, WithoutAProgressFormatNothingIsPrinted) {
   ztr::test::ConsoleCapture console;
   EXPECT_EQ(run_split_work(6, 3, [](const WorkPart&) {}, WorkRunOptions{}), 3);
   EXPECT_EQ(console.finish(), "");
+}
+
+// A window shows the percentage: the callback runs on the calling thread only, never goes
+// back, and ends at 100 once every item is done.
+TEST(SlabRunner, ProgressCallbackRunsOnTheCallingThreadUpToOneHundred) {
+  std::vector<int> seen;
+  std::vector<std::thread::id> callers;
+  std::atomic<int> items_done{0};
+  std::vector<int> done_at_call;
+  WorkRunOptions options;
+  options.on_progress = [&](int percent) {
+    seen.push_back(percent);
+    callers.push_back(std::this_thread::get_id());
+    done_at_call.push_back(items_done.load());
+  };
+  run_split_work(12, 3, [&](const WorkPart& part) {
+    for (int k = 0; k < part.count; ++k) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      items_done.fetch_add(1);
+      part.done->store(k + 1, std::memory_order_relaxed);
+    }
+  }, options);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), 100);
+  EXPECT_EQ(done_at_call.back(), 12) << "100 is reported only when every item is done";
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  for (const std::thread::id id : callers) EXPECT_EQ(id, std::this_thread::get_id());
 }
 
 TEST(SlabRunner, EveryPartKnowsItsPlaceInTheSplit) {
