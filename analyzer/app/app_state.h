@@ -21,6 +21,23 @@
 struct ZTR_OBJECT_GROUP;
 class Dialogs;
 struct AppState;
+struct ROI_OBJECT;
+struct RoiList;
+struct StudyList;
+struct StudyEnvironment;
+struct STUDY_OBJECT;
+
+// The object lists a work session file saves and replaces, wherever the front end keeps them.
+// Null lists take part as empty ones.
+struct WorkSessionObjects {
+  RoiList* rois = nullptr;
+  StudyList* studies = nullptr;
+  StudyEnvironment* study_env = nullptr;  // new studies get their host objects through it
+  // Called for each restored ROI so that its panel can show it.
+  std::function<void(ROI_OBJECT&)> roi_restored;
+  // Stores the active ROI's panel into it before a save, so that the file holds what is shown.
+  std::function<void()> store_panels;
+};
 
 
 // Page modes: the Study performer page is current, or any other page.
@@ -47,8 +64,9 @@ enum class FileKind : int {
   RoiObject,
   StudyObject,
   NiftiMask,
+  WorkSession,
 };
-inline constexpr int ZTR_FILE_KIND_COUNT = 7;
+inline constexpr int ZTR_FILE_KIND_COUNT = 8;
 
 // Numbering of new studies; clean-up resets all of them so that names start at 1 again.
 // (The ROI list keeps its own ID and name counters.)
@@ -85,6 +103,8 @@ struct SessionHooks {
   std::function<void(AppState&)> release_views;
   // True when the active ROI is locked (its view then keeps its channel); empty: no ROIs.
   std::function<bool(AppState&)> active_roi_locked;
+  // The lists saved into and restored from a work session file; empty: no objects.
+  std::function<WorkSessionObjects(AppState&)> session_objects;
 };
 
 struct BroadcasterDeleter {

@@ -4,6 +4,7 @@
 // implement it with scripted answers.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,8 @@ class Dialogs : public NoticeSink {
   // Paints what is pending (the message line above all) while a command is still running.
   virtual void repaint_now() {}
   virtual void set_memo_text(const std::string& text) = 0;
+  // The memo as the user sees it now (edits included); nullopt for a front end without one.
+  virtual std::optional<std::string> memo_text() { return std::nullopt; }
   virtual void set_monitor_text(const std::string& text) = 0;
   virtual int current_page() = 0;
   virtual void set_current_page(int page) = 0;

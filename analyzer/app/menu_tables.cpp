@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "analyzer/app/rtnn_commands.h"
+#include "analyzer/app/work_session_commands.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ constexpr char kAutoUpdateOff[] = "/Setting/ROI 3D object/Auto update/Off";
 
 const MenuItemEntry kMainMenu[] = {
     {"/File", "", nullptr, 0, "<Branch>"},
-    {"/File/Open work data", "<control>O", nullptr, 0, ""},
+    {"/File/Open work data", "<control>O", open_work_data_command, 0, ""},
     {"/File/Import/DICOM (directory)", "<control>D", import_dicom_directory_command, 0, ""},
     {"/File/Import/DTI file (incl. MPG setting)", "<control>K", import_dti_file_command, 0, ""},
     {"/File/Import/ZANTREVIUM file/Load", "<control>L", load_raw_volume_file_command, 0, ""},
@@ -26,7 +27,7 @@ const MenuItemEntry kMainMenu[] = {
     {"/File/Import/Study object", "", nullptr, 0, ""},
     {"/File/Import/ROI object", "", import_roi_object_command, 0, ""},
     {"/File/Import/NIfTI mask as voxelgroup ROI", "", import_nifti_mask_command, 0, ""},
-    {"/File/Save work data", "<control>S", nullptr, 0, ""},
+    {"/File/Save work data", "<control>S", save_work_data_command, 0, ""},
     {"/File/Export/DTI file (incl. MPG setting)", "", export_dti_file_command, 0, ""},
     {"/File/Export/ZANTREVIUM file", "", export_raw_volume_file_command, 0, ""},
     {"/File/Export/MPG text file", "", export_mpg_text_file_command, 0, ""},

@@ -119,6 +119,25 @@ void send_first_channel_to_host(AppState& state) {
 
 }  // namespace
 
+void send_voxel_size_to_host(AppState& state) {
+  const float voxel_size = state.dti ? state.dti->voxel_size : 1.0f;
+  // A file may carry no voxel size (a DTI file saved after a host download holds 0); the
+  // host refuses such a value by never accepting it, so it is not sent at all.
+  if (!std::isfinite(voxel_size) || voxel_size <= 0.0f) {
+    std::fprintf(stderr, "Warning: voxel size %f mm is not a positive number; not sent.\n",
+                 static_cast<double>(voxel_size));
+    std::fprintf(stderr, "Warning: Voxel size is not specified in ZANTREVIUM.\n");
+  } else if (ZTRipc_SetVoxelSize(voxel_size) != 0) {
+    std::fprintf(stderr, "Warning: Voxel size is not specified in ZANTREVIUM.\n");
+  }
+}
+
+void exchange_loaded_volume(AppState& state, VolumePtr incoming) {
+  exchange_into_loaded_volume(state, std::move(incoming));
+}
+
+void send_loaded_channel_to_host(AppState& state) { send_first_channel_to_host(state); }
+
 void import_from_file(AppState& state, Dialogs& dialogs, const VolumeLoader& loader,
                       FileKind kind) {
   if (state.dti_ready() && !ask_confirmation(dialogs, ZTR_DISCARD_CONFIRMATION)) return;
@@ -149,16 +168,7 @@ void import_from_file(AppState& state, Dialogs& dialogs, const VolumeLoader& loa
   dialogs.set_current_page(0);
   state.page_mode = ZTR_PAGE_MODE_STUDY;
 
-  const float voxel_size = state.dti ? state.dti->voxel_size : 1.0f;
-  // A file may carry no voxel size (a DTI file saved after a host download holds 0); the
-  // host refuses such a value by never accepting it, so it is not sent at all.
-  if (!std::isfinite(voxel_size) || voxel_size <= 0.0f) {
-    std::fprintf(stderr, "Warning: voxel size %f mm is not a positive number; not sent.\n",
-                 static_cast<double>(voxel_size));
-    std::fprintf(stderr, "Warning: Voxel size is not specified in ZANTREVIUM.\n");
-  } else if (ZTRipc_SetVoxelSize(voxel_size) != 0) {
-    std::fprintf(stderr, "Warning: Voxel size is not specified in ZANTREVIUM.\n");
-  }
+  send_voxel_size_to_host(state);
   dialogs.set_message_line(" initialized.");
 }
 

@@ -25,6 +25,14 @@ void reset_slice_views(AppState& state, Dialogs& dialogs);
 // Deletes every study and ROI, resets the name counters, prints "Clean-up old objects OK\n".
 void clean_up_objects(AppState& state);
 
+// Moves the contents of `incoming` into the state's volume record (the DTI data and the
+// views keep their pointer to it) and deletes the old contents.
+void exchange_loaded_volume(AppState& state, VolumePtr incoming);
+// Channel 0 of the loaded volume to the host ("Transfering to ZANTREVIUM... done").
+void send_loaded_channel_to_host(AppState& state);
+// The DTI data's voxel size to the host; a value that is not positive is never sent.
+void send_voxel_size_to_host(AppState& state);
+
 // The import procedure shared by the DICOM, raw volume file (loader given) and DTI file
 // (no loader) commands. Any cancel or failed read leaves all session data as it was.
 void import_from_file(AppState& state, Dialogs& dialogs, const VolumeLoader& loader,

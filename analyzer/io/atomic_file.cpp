@@ -88,6 +88,12 @@ bool AtomicFile::commit(std::string* error) {
   if (fd_ < 0) return fail("file not open", 0, error);
   const int fd = fd_;
   fd_ = -1;
+  // Without the sync a crash after the rename could leave the final name on an empty file.
+  if (::fsync(fd) != 0) {
+    const int e = errno;
+    ::close(fd);
+    return fail("write failed", e, error);
+  }
   // Errors of delayed allocation (network and quota-limited file systems) show at close.
   if (::close(fd) != 0) return fail("write failed", errno, error);
   if (::rename(temporary_.c_str(), path_.c_str()) != 0) {

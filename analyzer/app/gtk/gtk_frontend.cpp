@@ -218,6 +218,16 @@ void GtkFrontend::repaint_now() {
   for (int i = 0; i < 1000 && gtk_events_pending(); ++i) gtk_main_iteration_do(FALSE);
 }
 
+std::optional<std::string> GtkFrontend::memo_text() {
+  if (!memo_) return std::nullopt;
+  GtkTextIter start, end;
+  gtk_text_buffer_get_bounds(memo_, &start, &end);
+  gchar* text = gtk_text_buffer_get_text(memo_, &start, &end, FALSE);
+  std::string copy = text ? text : "";
+  g_free(text);
+  return copy;
+}
+
 void GtkFrontend::set_memo_text(const std::string& text) {
   if (!memo_) return;
   setting_memo_ = true;

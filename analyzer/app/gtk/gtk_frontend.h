@@ -35,6 +35,7 @@ class GtkFrontend : public Frontend {
   void set_message_line(const std::string& text) override;
   void repaint_now() override;
   void set_memo_text(const std::string& text) override;
+  std::optional<std::string> memo_text() override;
   void set_monitor_text(const std::string& text) override;
   int current_page() override;
   void set_current_page(int page) override;

@@ -4,7 +4,9 @@
 # maps" is chosen from the Special menu with the keyboard, the host receives the four maps,
 # the ROI editor's view follows the host's cursor and Ctrl+U uploads its channel, a sphere
 # is drawn by dragging in the view, F12 shows it as the one sphere of the host's object group,
-# Quit ends the analyzer and no board is left. Screenshots go to the artifacts folder.
+# Ctrl+S saves the work session, Quit ends the analyzer, a second start opens the session with
+# Ctrl+O and saves the same bytes again, and no board is left. Screenshots go to the
+# artifacts folder.
 # usage: helixia_gui_test.sh ZTRHOST HELIXIA ZTRPHANTOM ARTIFACTS_DIR
 set -u
 ztrhost=$1 helixia=$2 phantom=$3 artifacts=$4
@@ -212,6 +214,24 @@ vtk=$(grep -o '"file": "group_[0-9]*.vtk"' "$work/snap/summary.json" | cut -d'"'
 [ -s "$work/snap/$vtk" ] || fail "no $vtk written for the ROI group"
 cp "$work/snap/$vtk" "$artifacts/helixia-roi-group.vtk"
 
+# ---- Ctrl+S saves the work session: the file selection takes a typed path ----------------
+# Types a full path into the open file selection and confirms it.
+choose_path() {
+  local chooser
+  chooser=$(wait_window '^File Selection$' 10) || fail "no file selection for $1"
+  sleep 0.5
+  press "$chooser" ctrl+a
+  xdotool type --delay 20 "$1"
+  sleep 0.3
+  xdotool key Return
+}
+press "$main" ctrl+s
+choose_path "$work/first.session"
+for ((i = 0; i < 50; i++)); do [ -s "$work/first.session" ] && break; sleep 0.1; done
+[ -s "$work/first.session" ] || fail "Ctrl+S wrote no work session file"
+size=$(stat -c %s "$work/first.session")
+[ "$size" -gt 5195 ] || fail "the work session file holds only $size bytes"
+
 # ---- Quit (confirmed) ends the analyzer ---------------------------------------------------
 press "$main" ctrl+q
 confirmation=$(wait_window '^Important Notice$' 10) || fail "no quit confirmation"
@@ -224,6 +244,38 @@ for ((i = 0; i < 100; i++)); do
 done
 [ "$exited" = yes ] || fail "the analyzer did not end with status 0"
 grep -q 'Requesting removal of Object ' "$work/host.log" || fail "no removal request"
+
+# ---- start again, Ctrl+O opens the saved session, Ctrl+S writes the same bytes -----------
+timeout 120 "$helixia" "$client" > "$work/second.log" 2>&1 &
+second_pid=$!
+main=$(wait_window '^heLiXIA$' 60) || fail "the second analyzer's window did not appear"
+for which in "DWI data" "RTNN not ready"; do
+  notice=$(wait_window '^Important Notice$' 30) || fail "no $which notice at the second start"
+  press "$notice" Return
+  sleep 0.5
+done
+press "$main" ctrl+o
+confirmation=$(wait_window '^Important Notice$' 10) || fail "no discard confirmation on Ctrl+O"
+press "$confirmation" Return
+choose_path "$work/first.session"
+# The view reset shows the DWI data notice before the objects are created.
+notice=$(wait_window '^Important Notice$' 20) || fail "no DWI data notice after the load"
+press "$notice" Return
+loaded=$(wait_window '^Notice$' 20) || { import -window root "$artifacts/helixia-open-failed.png"; fail "no object count notice: $(cat "$work/second.log")"; }
+grep -q '^3 ROI objects$' "$work/second.log" || fail "the ROIs were not restored"
+import -window root "$artifacts/helixia-session-loaded.png"
+press "$loaded" Return
+sleep 0.5
+press "$main" ctrl+s
+choose_path "$work/second.session"
+for ((i = 0; i < 50; i++)); do [ -s "$work/second.session" ] && break; sleep 0.1; done
+cmp "$work/first.session" "$work/second.session" ||
+  fail "the reopened session does not save to the same bytes"
+press "$main" ctrl+q
+confirmation=$(wait_window '^Important Notice$' 10) || fail "no quit confirmation (second)"
+press "$confirmation" Return
+wait "$second_pid" || fail "the second analyzer did not end with status 0"
+cp "$work/second.log" "$artifacts/helixia-second-console.log"
 
 echo quit >&3
 exec 3>&-

@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ class ScriptedDialogs : public Frontend {
   std::vector<FileSelectionKind> file_kinds;
   std::vector<std::string> initial_names;
   int page = 0;
+  std::string memo;
   bool quit = false;
   bool visual_ok = true;
   bool window_built = false;
@@ -93,7 +95,12 @@ class ScriptedDialogs : public Frontend {
   void set_message_line(const std::string& text) override {
     events.push_back({"message", "", text});
   }
-  void set_memo_text(const std::string& text) override { events.push_back({"memo", "", text}); }
+  void set_memo_text(const std::string& text) override {
+    events.push_back({"memo", "", text});
+    memo = text;
+  }
+  // What the memo shows; a test edits it as the user would.
+  std::optional<std::string> memo_text() override { return memo; }
   void set_monitor_text(const std::string& text) override {
     events.push_back({"monitor", "", text});
   }
