@@ -78,6 +78,12 @@ sleep 1
 if import -window "$main" "$artifacts/helixia-demo.png"; then
   echo "screenshot: $artifacts/helixia-demo.png"
 fi
+# The ROI editor's page shows the phantom in its slice view.
+xdotool mousemove --window "$main" 240 43 click 1 2>/dev/null || true
+sleep 1
+if import -window "$main" "$artifacts/helixia-demo-roi-editor.png"; then
+  echo "screenshot: $artifacts/helixia-demo-roi-editor.png"
+fi
 answer "$main" ctrl+q
 if confirmation=$(find_window '^Important Notice$' 10); then answer "$confirmation" Return; fi
 # Bounded: the host runs under its own deadline.
