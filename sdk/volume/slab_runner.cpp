@@ -101,26 +101,39 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
     }
   }
 
+  // Items done so far, from the counters the workers update; only reads.
+  auto items_done = [&done, &started_parts, &unstarted] {
+    long long sum = 0;
+    for (int p : started_parts) sum += done[p].value.load(std::memory_order_relaxed);
+    for (const WorkPart& part : unstarted) sum += part.done->load(std::memory_order_relaxed);
+    return sum;
+  };
+  // Calls show(percent) whenever the figure moves, every `period`, until every item is done.
+  auto follow_progress = [&items_done, total](const std::function<void(int)>& show,
+                                              std::chrono::milliseconds period) {
+    int shown = -1;
+    for (;;) {
+      const long long sum = items_done();
+      const int percent = percent_of(sum, total);
+      if (percent != shown) {
+        show(percent);
+        shown = percent;
+      }
+      if (sum >= total) return;
+      std::this_thread::sleep_for(period);
+    }
+  };
+
   std::thread reporter;
   if (parts > 1 && options.progress_format && (!started_parts.empty() || !unstarted.empty())) {
     const char* format = options.progress_format;
-    auto report = [&done, &started_parts, &unstarted, total, format, console] {
-      int shown = -1;
-      for (;;) {
-        long long sum = 0;
-        for (int p : started_parts) sum += done[p].value.load(std::memory_order_relaxed);
-        for (const WorkPart& part : unstarted) sum += part.done->load(std::memory_order_relaxed);
-        const int percent = percent_of(sum, total);
-        // Reprint only when the figure moves: the line is the same, the console is not
-        // flooded and the workers keep the processor.
-        if (percent != shown) {
-          std::fprintf(console, format, percent);
-          std::fflush(console);
-          shown = percent;
-        }
-        if (sum >= total) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
+    // Reprint only when the figure moves: the line is the same, the console is not flooded
+    // and the workers keep the processor.
+    auto report = [&follow_progress, format, console] {
+      follow_progress([format, console](int percent) {
+        std::fprintf(console, format, percent);
+        std::fflush(console);
+      }, std::chrono::milliseconds(20));
     };
     try {
       reporter = std::thread(report);
@@ -135,19 +148,7 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
     part.done->store(part.count, std::memory_order_relaxed);
   }
   if (options.on_progress && !started_parts.empty()) {
-    int shown = -1;
-    for (;;) {
-      long long sum = 0;
-      for (int p : started_parts) sum += done[p].value.load(std::memory_order_relaxed);
-      for (const WorkPart& part : unstarted) sum += part.done->load(std::memory_order_relaxed);
-      const int percent = percent_of(sum, total);
-      if (percent != shown) {
-        options.on_progress(percent);
-        shown = percent;
-      }
-      if (sum >= total) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    follow_progress(options.on_progress, std::chrono::milliseconds(100));
   }
   for (auto& t : workers) t.join();
   if (reporter.joinable()) reporter.join();
