@@ -11,6 +11,7 @@
 #include "analyzer/io/atomic_file.h"
 #include "analyzer/objects/roi_file.h"
 #include "analyzer/studies/study_file.h"
+#include "sdk/volume/byte_codec.h"
 
 namespace {
 
@@ -29,36 +30,10 @@ void put_id(std::vector<uint8_t>& out, uint16_t id) {
   out.push_back(0);
 }
 
-// Reads checked against the end of the image; the first short read poisons the reader.
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool ok() const { return ok_; }
-  size_t left() const { return ok_ ? size_ - at_ : 0; }
-  const uint8_t* here() const { return data_ + at_; }
-  bool skip(size_t n) {
-    if (!ok_ || n > size_ - at_) return ok_ = false;
-    at_ += n;
-    return true;
-  }
-  int32_t i32() {
-    if (!ok_ || size_ - at_ < 4) {
-      ok_ = false;
-      return 0;
-    }
-    uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= uint32_t(data_[at_ + size_t(i)]) << (8 * i);
-    at_ += 4;
-    return static_cast<int32_t>(v);
-  }
-  uint16_t id() { return static_cast<uint16_t>(static_cast<uint32_t>(i32()) & 0xffffu); }
+using Reader = ByteReader;
 
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-  bool ok_ = true;
-};
+// An object ID is stored in a 32-bit word.
+uint16_t read_id(Reader& in) { return static_cast<uint16_t>(in.u32() & 0xffffu); }
 
 struct TableEntry {
   uint16_t id;
@@ -68,7 +43,7 @@ struct TableEntry {
 bool read_table(Reader& in, const char* what, std::vector<TableEntry>* table, uint16_t* active,
                 std::string* reason) {
   const int32_t count = in.i32();
-  *active = in.id();
+  *active = read_id(in);
   if (!in.ok()) {
     *reason = std::string("the file ends inside the ") + what + " table";
     return false;
@@ -79,7 +54,7 @@ bool read_table(Reader& in, const char* what, std::vector<TableEntry>* table, ui
   }
   std::set<uint16_t> seen;
   for (int32_t i = 0; i < count; ++i) {
-    const uint16_t id = in.id();
+    const uint16_t id = read_id(in);
     const int32_t size = in.i32();
     if (!in.ok()) {
       *reason = std::string("the file ends inside the ") + what + " table";

@@ -13,76 +13,15 @@
 #include <memory>
 
 #include "analyzer/objects/roi_region.h"
+#include "sdk/volume/byte_codec.h"
 
 namespace {
 
 // Everything of a stored ROI after the outline points and the voxel group.
 constexpr size_t kTailBytes = 80 + 8 + ZTR_ROI_NAME_BYTES + 6;
 
-class Writer {
- public:
-  explicit Writer(std::vector<uint8_t>& out) : out_(out) {}
-  void u32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) out_.push_back(uint8_t(v >> (8 * i)));
-  }
-  void i32(int32_t v) { u32(std::bit_cast<uint32_t>(v)); }
-  void f32(float v) { u32(std::bit_cast<uint32_t>(v)); }
-  void u16(uint16_t v) {
-    out_.push_back(uint8_t(v));
-    out_.push_back(uint8_t(v >> 8));
-  }
-  void vec(const Vec3& v) {
-    for (float x : v) f32(x);
-  }
-  void bytes(const void* p, size_t n) {
-    const auto* b = static_cast<const uint8_t*>(p);
-    out_.insert(out_.end(), b, b + n);
-  }
-
- private:
-  std::vector<uint8_t>& out_;
-};
-
-// Reads within `size` bytes; the first read past the end poisons it and every later read
-// returns zeros, so the caller checks ok() once per record part.
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool ok() const { return ok_; }
-  size_t left() const { return ok_ ? size_ - at_ : 0; }
-  size_t position() const { return at_; }
-  uint32_t u32() {
-    const uint8_t* p = take(4);
-    return p ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
-             : 0;
-  }
-  int32_t i32() { return std::bit_cast<int32_t>(u32()); }
-  float f32() { return std::bit_cast<float>(u32()); }
-  uint16_t u16() {
-    const uint8_t* p = take(2);
-    return p ? uint16_t(p[0] | p[1] << 8) : 0;
-  }
-  Vec3 vec() {
-    Vec3 v;
-    for (float& x : v) x = f32();
-    return v;
-  }
-  const uint8_t* take(size_t n) {
-    if (!ok_ || n > size_ - at_) {
-      ok_ = false;
-      return nullptr;
-    }
-    const uint8_t* p = data_ + at_;
-    at_ += n;
-    return p;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-  bool ok_ = true;
-};
+using Writer = ByteWriter;
+using Reader = ByteReader;
 
 bool finite(const Vec3& v) {
   return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
