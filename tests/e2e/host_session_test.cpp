@@ -53,6 +53,8 @@ class HostSession : public ::testing::Test {
   }
   void TearDown() override {
     for (const auto& board : boards_left()) ztr::ipc::SharedMemory::unlink(board);
+    // A host killed on purpose cannot remove its lock object; nothing holds it any more.
+    ztr::ipc::SharedMemory::unlink(ZTRipc_ComposeBoardName(ZTRipc_HOST_LOCK_BASE, client_));
   }
 
   // Names in /dev/shm that belong to this test's client number.
