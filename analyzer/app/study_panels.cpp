@@ -12,9 +12,10 @@ namespace {
 // The tracking engine's codes (its header's region codes clash with the studies' ones).
 constexpr PanelChoice kTrackingSchemes[] = {{"basic", 123}, {"advanced", 345}};
 constexpr PanelChoice kSeedDensities[] = {{"normal", 542}, {"high", 723}};
+constexpr int32_t kUniformColour = 13;
 constexpr PanelChoice kTrackingColours[] = {
     {"anisotropy coding", 253}, {"distance coding", 65757}, {"directional coding", 3564},
-    {"unique color", 431},      {"RGB fan", 513},           {"uniform color", 13},
+    {"unique color", 431},      {"RGB fan", 513},           {"uniform color", kUniformColour},
     {"target gradation", 9343}};
 constexpr PanelChoice kTrackingPrimitives[] = {{"hairline", 432}, {"tubular", 915}, {"ribbon", 237}};
 constexpr PanelChoice kProfileDensities[] = {{"normal", ZTR_PROFILE_DENSITY_NORMAL},
@@ -77,6 +78,10 @@ int choice_index(std::span<const PanelChoice> choices, int32_t code) {
 int32_t choice_code(std::span<const PanelChoice> choices, int index, int32_t current) {
   if (index < 0 || static_cast<size_t>(index) >= choices.size()) return current;
   return choices[static_cast<size_t>(index)].code;
+}
+
+bool tracking_colour_button_shown(int colour_mode_index) {
+  return choice_code(kTrackingColours, colour_mode_index, 0) == kUniformColour;
 }
 
 int32_t choose_tracking_scheme(int index, std::FILE* console) {

@@ -38,6 +38,9 @@ int choice_index(std::span<const PanelChoice> choices, int32_t code);
 // stays, so a stored code that no button names survives a store.
 int32_t choice_code(std::span<const PanelChoice> choices, int index, int32_t current);
 
+// The "uniform color" mode shows the colour button of colour 1; the other modes hide it.
+bool tracking_colour_button_shown(int colour_mode_index);
+
 // "ZTR_FIBETRAK_TRACKING_SCHEME_E1\n" or "..._ANISOCOMP\n" on `console` for the scheme
 // button `index` the user chose; returns its code (123 for an index outside the group).
 int32_t choose_tracking_scheme(int index, std::FILE* console = stderr);

@@ -75,18 +75,6 @@ GtkWidget* scrolled(GtkWidget* child) {
   return window;
 }
 
-// An object list: one text column, no header; the objects subsystem fills it.
-GtkWidget* new_object_list() {
-  GtkListStore* store = gtk_list_store_new(1, G_TYPE_STRING);
-  GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
-  g_object_unref(store);
-  gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(view), FALSE);
-  gtk_tree_view_append_column(
-      GTK_TREE_VIEW(view), gtk_tree_view_column_new_with_attributes(
-                               "", gtk_cell_renderer_text_new(), "text", 0, nullptr));
-  return view;
-}
-
 GtkWidget* new_dialog(GtkWindow* parent, const std::string& title) {
   GtkWidget* dialog = gtk_dialog_new();
   gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
@@ -267,17 +255,10 @@ GtkWidget* GtkFrontend::build_study_page() {
   GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
   study_menu_ = build_menu_bar(study_menu_items(), study_accels_, on_menu_command, this);
   gtk_box_pack_start(GTK_BOX(page), study_menu_.bar, FALSE, FALSE, 0);
-  GtkWidget* list = scrolled(new_object_list());
-  gtk_widget_set_size_request(list, -1, 120);
-  gtk_box_pack_start(GTK_BOX(page), list, FALSE, FALSE, 0);
-  // The panel of the active study's kind goes here once studies exist.
-  GtkWidget* panels = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-  gtk_box_pack_start(GTK_BOX(page), panels, TRUE, TRUE, 0);
-  GtkWidget* analyze = gtk_button_new_with_label(" Analyze and Display ");
-  gtk_widget_set_size_request(analyze, 200, 36);
-  gtk_widget_set_halign(analyze, GTK_ALIGN_CENTER);
-  gtk_widget_set_sensitive(analyze, FALSE);  // runs a study; none exist in this build
-  gtk_box_pack_start(GTK_BOX(page), analyze, FALSE, FALSE, 4);
+  study_page_ = std::make_unique<GtkStudyPage>(
+      *state_, *this, [this](const std::function<void()>& body) { run_guarded(body); });
+  study_page_->on_exposed_changed = [this] { report_exposed_view(); };
+  gtk_box_pack_start(GTK_BOX(page), study_page_->root(), TRUE, TRUE, 0);
   return page;
 }
 
@@ -542,6 +523,7 @@ void GtkFrontend::report_exposed_view(int page) {
   if (!state_) return;
   if (page < 0) page = current_page();
   SliceViewFrame* exposed = nullptr;
+  if (page == 0 && study_page_) exposed = study_page_->exposed_frame();
   if (page == 1 && roi_stack_) {
     GtkWidget* shown = gtk_stack_get_visible_child(GTK_STACK(roi_stack_));
     for (size_t i = 0; i < roi_views_.size(); ++i) {
@@ -618,9 +600,27 @@ void GtkFrontend::build_main_window(AppState& state) {
 
   gtk_widget_show_all(window_);
   gtk_stack_set_visible_child_name(GTK_STACK(roi_stack_), "spherical");
-  state.hooks.refresh_lists = [this](AppState&) { refresh_roi_list(); };
-  refresh_roi_list();
+  state.hooks.refresh_lists = [this](AppState&) { refresh_lists(); };
+  state.study_page = study_page_.get();
+  // The studies were made before the window: the panel takes the active one's values now,
+  // so that the first store puts back what the study held.
+  if (STUDY_OBJECT* active = get_active_study_object(state.studies)) {
+    study_page_->show_panel(active->type);
+    study_page_->load_panel(*active);
+  } else {
+    study_page_->hide_panels();
+  }
+  refresh_lists();
   report_exposed_view();
+}
+
+void GtkFrontend::refresh_lists() {
+  refresh_roi_list();
+  if (!state_ || !study_page_) return;
+  study_page_->redraw_list();
+  study_page_->redraw_listed_rois();
+  const STUDY_OBJECT* active = get_active_study_object(state_->studies);
+  if (active && state_->page_mode == ZTR_PAGE_MODE_STUDY) study_page_->show_panel(active->type);
 }
 
 void GtkFrontend::start_timer(int first_period_ms) {
@@ -647,6 +647,7 @@ void GtkFrontend::destroy_main_window() {
   if (state_) {
     state_->views.exposed = nullptr;
     state_->hooks.refresh_lists = nullptr;
+    if (state_->study_page == study_page_.get()) state_->study_page = nullptr;
   }
   if (roi_list_) {
     g_signal_handlers_disconnect_by_data(gtk_tree_view_get_selection(GTK_TREE_VIEW(roi_list_)),
@@ -656,6 +657,7 @@ void GtkFrontend::destroy_main_window() {
   if (roi_stack_) g_signal_handlers_disconnect_by_data(roi_stack_, this);
   if (notebook_) g_signal_handlers_disconnect_by_data(notebook_, this);
   roi_views_.clear();
+  study_page_.reset();
   if (window_) {
     gtk_widget_destroy(window_);
     window_ = nullptr;
@@ -680,10 +682,15 @@ void GtkFrontend::destroy_main_window() {
 }
 
 void GtkFrontend::run_command(MenuCommand command) {
-  if (!state_ || !command || command_running_) return;
+  if (!state_ || !command) return;
+  run_guarded([this, command] { command(*state_, *this); });
+}
+
+void GtkFrontend::run_guarded(const std::function<void()>& body) {
+  if (!state_ || command_running_) return;
   command_running_ = true;
   try {
-    command(*state_, *this);
+    body();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "Err: %s\n", e.what());
   } catch (...) {

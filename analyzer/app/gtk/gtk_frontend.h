@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "analyzer/app/frontend.h"
 #include "analyzer/app/gtk/menu_bar.h"
 #include "analyzer/app/gtk/slice_view_widget.h"
+#include "analyzer/app/gtk/study_page.h"
 #include "analyzer/app/slice_views.h"
 #include "analyzer/voxel/voxel_growing.h"
 
@@ -51,11 +53,20 @@ class GtkFrontend : public Frontend {
 
   // Runs a menu command with this front end's state; no exception leaves it.
   void run_command(MenuCommand command);
+  // Runs any command body under the same guard: none while another command runs.
+  void run_guarded(const std::function<void()>& body);
   void memo_changed();
   void timer_fired();
   // Tells the model which view the current page and ROI panel show; `page` is the page
   // being turned to, or -1 for the current one.
   void report_exposed_view(int page = -1);
+
+  // The study performer page below its menu bar; none before the window is built.
+  GtkStudyPage* study_page() const { return study_page_.get(); }
+  const BuiltMenuBar& study_menu() const { return study_menu_; }
+  // The lists refresh: the ROI list, the study list and the five listed ROI lists redrawn,
+  // and on the study page the active study's panel shown.
+  void refresh_lists();
 
   // The ROI editor's slice view widgets (voxelgroup, spherical, freehand) and the stack
   // that shows one of them; empty before the window is built.
@@ -99,6 +110,7 @@ class GtkFrontend : public Frontend {
   std::array<GtkWidget*, 5> growing_entries_{};
   bool refreshing_roi_list_ = false;
   std::vector<std::unique_ptr<SliceViewWidget>> roi_views_;
+  std::unique_ptr<GtkStudyPage> study_page_;
   GtkTextBuffer* memo_ = nullptr;
   GtkTextBuffer* monitor_ = nullptr;
   GtkAccelGroup* main_accels_ = nullptr;
