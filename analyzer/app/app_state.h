@@ -14,6 +14,7 @@
 #include "analyzer/app/slice_views.h"
 #include "analyzer/dti/dti_data.h"
 #include "analyzer/objects/roi_commands.h"
+#include "analyzer/studies/study_commands.h"
 #include "sdk/ipc/ipc_client.h"
 #include "sdk/ipc/object_group_ptr.h"
 #include "sdk/volume/raw_volume.h"
@@ -23,9 +24,6 @@ class Dialogs;
 struct AppState;
 struct ROI_OBJECT;
 struct RoiList;
-struct StudyList;
-struct StudyEnvironment;
-struct STUDY_OBJECT;
 
 // The object lists a work session file saves and replaces, wherever the front end keeps them.
 // Null lists take part as empty ones.
@@ -131,7 +129,6 @@ struct AppState {
   int realtime_analysis = 0;
   int objects_shown = 0;
   int thread_count = ZTR_DEFAULT_THREADS;
-  uint16_t active_study_id = ZTR_NO_ACTIVE_ID;
   GroupPtr display_group;
   int display_group_id = -1;
   int initialized = 0;
@@ -149,6 +146,16 @@ struct AppState {
   // The ROIs, the active ROI and the working copies of the ROI editor's panels: the one
   // record of which ROI is active.
   RoiEditor roi_editor;
+  // The studies and the active study (its ID in the list).
+  StudyList studies;
+  // The environment the study commands run in, kept so that its list redraw guard holds
+  // across calls; the page they see (the region views, then the front end's page); the front
+  // end's study page (none: nothing shown); the host of the studies' objects (made when the
+  // host is connected; tests set their own).
+  StudyEnvironment study_env;
+  std::unique_ptr<StudyPage> study_page_binding;
+  StudyPage* study_page = nullptr;
+  std::unique_ptr<StudyHost> study_host;
 
   std::string& file_name(FileKind kind) { return file_names[static_cast<int>(kind)]; }
   // Loaded networks: the network table's own count, so that it cannot go stale.

@@ -3,6 +3,7 @@
 
 #include "analyzer/app/roi_session.h"
 #include "analyzer/app/slice_views.h"
+#include "analyzer/app/study_session.h"
 
 #include <cstring>
 #include <iterator>
@@ -24,7 +25,7 @@ const MenuItemEntry kMainMenu[] = {
     {"/File/Import/ZANTREVIUM file/Average", "", average_raw_volume_file_command, 0, ""},
     {"/File/Import/MPG text file", "<control>M", import_mpg_text_file_command, 0, ""},
     {"/File/Import/RTNN file", "", import_rtnn_file_command, 0, ""},
-    {"/File/Import/Study object", "", nullptr, 0, ""},
+    {"/File/Import/Study object", "", import_study_object_command, 0, ""},
     {"/File/Import/ROI object", "", import_roi_object_command, 0, ""},
     {"/File/Import/NIfTI mask as voxelgroup ROI", "", import_nifti_mask_command, 0, ""},
     {"/File/Save work data", "<control>S", save_work_data_command, 0, ""},
@@ -32,7 +33,7 @@ const MenuItemEntry kMainMenu[] = {
     {"/File/Export/ZANTREVIUM file", "", export_raw_volume_file_command, 0, ""},
     {"/File/Export/MPG text file", "", export_mpg_text_file_command, 0, ""},
     {"/File/Export/RTNN file", "", export_rtnn_file_command, 0, ""},
-    {"/File/Export/Study object", "", nullptr, 0, ""},
+    {"/File/Export/Study object", "", export_study_object_command, 0, ""},
     {"/File/Export/ROI object", "", export_roi_object_command, 0, ""},
     {"/File/Export/Visible ROIs as NIfTI mask", "", export_visible_rois_nifti_command, 0, ""},
     {"/File/Download data from ZANTREVIUM", "", download_from_host_command, 0, ""},
@@ -107,30 +108,30 @@ const MenuItemEntry kRoiMenu[] = {
 
 const MenuItemEntry kStudyMenu[] = {
     {"/Study", "", nullptr, 0, "<Branch>"},
-    {"/Study/New/Fiber tracking", "", nullptr, 0, ""},
-    {"/Study/New/Diffusion profile", "", nullptr, 0, ""},
-    {"/Study/New/Voxel statistics", "", nullptr, 0, ""},
-    {"/Study/Duplicate", "", nullptr, 0, ""},
-    {"/Study/Delete", "", nullptr, 0, ""},
-    {"/Study/Special/Analyze and dump result", "", nullptr, 0, ""},
-    {"/Study/Special/Analyze all studies", "", nullptr, 0, ""},
-    {"/Study/Special/Analyze all studies but done", "", nullptr, 0, ""},
-    {"/Study/Visibility/Show/All", "", nullptr, 0, ""},
-    {"/Study/Visibility/Show/Only/Fiber tracking", "", nullptr, 0, ""},
-    {"/Study/Visibility/Show/Only/Diffusion profile", "", nullptr, 0, ""},
-    {"/Study/Visibility/Show/Only/Voxel statistics", "", nullptr, 0, ""},
-    {"/Study/Visibility/Show/Only/Selected", "", nullptr, 0, ""},
-    {"/Study/Visibility/Hide/All", "", nullptr, 0, ""},
-    {"/Study/Visibility/Hide/Only/Fiber tracking", "", nullptr, 0, ""},
-    {"/Study/Visibility/Hide/Only/Diffusion profile", "", nullptr, 0, ""},
-    {"/Study/Visibility/Hide/Only/Voxel statistics", "", nullptr, 0, ""},
-    {"/Study/Visibility/Hide/Only/Selected", "", nullptr, 0, ""},
-    {"/Study/Visibility/Invert", "", nullptr, 0, ""},
-    {"/Study/Preset labels/L. Pyramidal Tract", "", nullptr, 0, ""},
-    {"/Study/Preset labels/R. Pyramidal Tract", "", nullptr, 0, ""},
-    {"/Study/Preset labels/Corpse Callosum", "", nullptr, 0, ""},
-    {"/Study/Summary string/Record current", "", nullptr, 0, ""},
-    {"/Study/Summary string/Restore", "", nullptr, 0, ""},
+    {"/Study/New/Fiber tracking", "", study_new_fiber_tracking_command, 0, ""},
+    {"/Study/New/Diffusion profile", "", study_new_diffusion_profile_command, 0, ""},
+    {"/Study/New/Voxel statistics", "", study_new_voxel_statistics_command, 0, ""},
+    {"/Study/Duplicate", "", study_duplicate_command, 0, ""},
+    {"/Study/Delete", "", study_delete_command, 0, ""},
+    {"/Study/Special/Analyze and dump result", "", study_analyze_and_dump_command, 0, ""},
+    {"/Study/Special/Analyze all studies", "", study_analyze_all_command, 0, ""},
+    {"/Study/Special/Analyze all studies but done", "", study_analyze_all_but_done_command, 0, ""},
+    {"/Study/Visibility/Show/All", "", study_show_all_command, 0, ""},
+    {"/Study/Visibility/Show/Only/Fiber tracking", "", study_show_only_fiber_tracking_command, 0, ""},
+    {"/Study/Visibility/Show/Only/Diffusion profile", "", study_show_only_diffusion_profile_command, 0, ""},
+    {"/Study/Visibility/Show/Only/Voxel statistics", "", study_show_only_voxel_statistics_command, 0, ""},
+    {"/Study/Visibility/Show/Only/Selected", "", study_show_only_selected_command, 0, ""},
+    {"/Study/Visibility/Hide/All", "", study_hide_all_command, 0, ""},
+    {"/Study/Visibility/Hide/Only/Fiber tracking", "", study_hide_only_fiber_tracking_command, 0, ""},
+    {"/Study/Visibility/Hide/Only/Diffusion profile", "", study_hide_only_diffusion_profile_command, 0, ""},
+    {"/Study/Visibility/Hide/Only/Voxel statistics", "", study_hide_only_voxel_statistics_command, 0, ""},
+    {"/Study/Visibility/Hide/Only/Selected", "", study_hide_only_selected_command, 0, ""},
+    {"/Study/Visibility/Invert", "", study_invert_visibility_command, 0, ""},
+    {"/Study/Preset labels/L. Pyramidal Tract", "", study_preset_left_pyramidal_command, 0, ""},
+    {"/Study/Preset labels/R. Pyramidal Tract", "", study_preset_right_pyramidal_command, 0, ""},
+    {"/Study/Preset labels/Corpse Callosum", "", study_preset_corpus_callosum_command, 0, ""},
+    {"/Study/Summary string/Record current", "", study_record_summary_command, 0, ""},
+    {"/Study/Summary string/Restore", "", study_restore_summary_command, 0, ""},
 };
 
 #define ZTR_ORIENTATION_BRANCH(label)                  \

@@ -13,38 +13,49 @@
 SliceViewSet::SliceViewSet() {
   roi_view(RoiPanel::Spherical).view.drawing_mode = ZTR_DRAW_SPHERE;
   roi_view(RoiPanel::Freehand).view.drawing_mode = ZTR_DRAW_FREEHAND;
+  // A region tab starts with its sphere, the default of every region selector.
+  for (SliceViewFrame& frame : study_regions) frame.view.drawing_mode = ZTR_DRAW_SPHERE;
+}
+
+std::array<SliceViewFrame*, ZTR_ROI_PANEL_COUNT + ZTR_STUDY_REGION_VIEW_COUNT>
+SliceViewSet::all() {
+  std::array<SliceViewFrame*, ZTR_ROI_PANEL_COUNT + ZTR_STUDY_REGION_VIEW_COUNT> frames{};
+  size_t next = 0;
+  for (SliceViewFrame& frame : roi_editor) frames[next++] = &frame;
+  for (SliceViewFrame& frame : study_regions) frames[next++] = &frame;
+  return frames;
 }
 
 void reset_views(AppState& state) {
   const RawVolumeData* volume = state.volume.get();
-  for (SliceViewFrame& frame : state.views.roi_editor) {
-    reset_frame(frame, volume);
+  for (SliceViewFrame* frame : state.views.all()) {
+    reset_frame(*frame, volume);
     // A new ROI's view shows half the matrix width across the picture.
     if (volume) {
-      frame.view.zoom = 512.0f / static_cast<float>(volume->header->x);
-      redraw_frame(frame);
+      frame->view.zoom = 512.0f / static_cast<float>(volume->header->x);
+      redraw_frame(*frame);
     }
   }
 }
 
 void follow_host_cursor(AppState& state) {
   if (!state.broadcast) return;
-  for (SliceViewFrame& frame : state.views.roi_editor) follow_host(frame, *state.broadcast);
+  for (SliceViewFrame* frame : state.views.all()) follow_host(*frame, *state.broadcast);
 }
 
 void refresh_views(AppState& state) {
-  for (SliceViewFrame& frame : state.views.roi_editor) {
-    if (!frame.volume) continue;
-    if (frame.view.channel >= frame.volume->header->channels) {
-      show_channel(frame, 0);  // the channel it showed is gone
+  for (SliceViewFrame* frame : state.views.all()) {
+    if (!frame->volume) continue;
+    if (frame->view.channel >= frame->volume->header->channels) {
+      show_channel(*frame, 0);  // the channel it showed is gone
     } else {
-      refresh_frame(frame);
+      refresh_frame(*frame);
     }
   }
 }
 
 void release_views(AppState& state) {
-  for (SliceViewFrame& frame : state.views.roi_editor) frame.volume = nullptr;
+  for (SliceViewFrame* frame : state.views.all()) frame->volume = nullptr;
   state.views.exposed = nullptr;
 }
 

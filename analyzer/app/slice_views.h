@@ -13,6 +13,11 @@ class Dialogs;
 enum class RoiPanel : int { Voxelgroup = 0, Spherical = 1, Freehand = 2 };
 inline constexpr int ZTR_ROI_PANEL_COUNT = 3;
 
+// The region views of the study panels: the fiber tracking panel's seed, target and
+// avoidance tabs, and the one region tab of the diffusion profile and voxel statistics panels.
+enum class StudyRegionView : int { Seed = 0, Target, Avoidance, Profile, Statistics };
+inline constexpr int ZTR_STUDY_REGION_VIEW_COUNT = 5;
+
 struct SliceViewSet {
   SliceViewSet();
   // The ROI editor's views. A ROI is loaded into and stored from these records (copy_view).
@@ -21,11 +26,20 @@ struct SliceViewSet {
   // the current page shows no view.
   SliceViewFrame* exposed = nullptr;
 
+  // The study panels' region views; the active study's regions are loaded into and stored
+  // from these.
+  std::array<SliceViewFrame, ZTR_STUDY_REGION_VIEW_COUNT> study_regions;
+
   SliceViewFrame& roi_view(RoiPanel panel) { return roi_editor[static_cast<int>(panel)]; }
+  SliceViewFrame& study_view(StudyRegionView region) {
+    return study_regions[static_cast<int>(region)];
+  }
+  // Every view of the analyzer: the ROI editor's, then the study panels'.
+  std::array<SliceViewFrame*, ZTR_ROI_PANEL_COUNT + ZTR_STUDY_REGION_VIEW_COUNT> all();
 };
 
-// Binds every view to the state's volume and starts it over, following the host. The ROI
-// editor's views start at the zoom of a new ROI's view (512 / x).
+// Binds every view to the state's volume and starts it over, following the host. Every view
+// starts at the zoom of a new ROI's view (512 / x).
 void reset_views(AppState& state);
 // Moves every following view to the host's cursor in the broadcast record.
 void follow_host_cursor(AppState& state);

@@ -142,7 +142,7 @@ int run_helixia_unguarded(int argc, const char* const* argv, Frontend& frontend,
   startup_apply_settings(*state);
   if (!frontend.visual_is_true_color()) return abandon_startup(state.get());
   startup_create_display_object(*state);
-  state->active_study_id = ZTR_NO_ACTIVE_ID;
+  state->studies.active_id = ZTR_NO_STUDY;
   if (!startup_initial_download(*state)) return abandon_startup(state.get());
   build_dti_data_from_volume(*state);
   if (state->hooks.create_initial_objects) state->hooks.create_initial_objects(*state);

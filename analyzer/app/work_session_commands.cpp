@@ -174,14 +174,29 @@ void open_work_data_command(AppState& state, Dialogs& dialogs) {
   const int rois = restore_rois(state, objects, staged);
   const int studies = restore_studies(state, objects, staged);
   if (objects.rois) objects.rois->active_id = staged.active_roi_id;
-  if (objects.studies) objects.studies->active_id = staged.active_study_id;
+  if (objects.studies) {
+    objects.studies->active_id = staged.active_study_id;
+    // The panel holds the last study restored: the active one is loaded into it, so that the
+    // next store does not turn it into a copy of that one.
+    StudyPage* page = objects.study_env ? objects.study_env->page : nullptr;
+    const int index = study_index(*objects.studies, staged.active_study_id);
+    if (page && index >= 0) {
+      const STUDY_OBJECT& active = *objects.studies->studies[size_t(index)];
+      objects.study_env->list_redraw_guard = true;
+      page->select_row(index);
+      objects.study_env->list_redraw_guard = false;
+      page->show_panel(active.type);
+      page->load_panel(active);
+    } else if (page) {
+      page->hide_panels();
+    }
+  }
   if (uses_roi_editor(state, objects) && staged.active_roi_id != ZTR_SESSION_NO_ID) {
     // The active ROI into its panel and view, as selecting it in the list does.
     state.roi_editor.rois.active_id = ZTR_SESSION_NO_ID;
     roi_select(state.roi_editor, staged.active_roi_id, volume_grid(state));
     show_active_roi(state);
   }
-  state.active_study_id = staged.active_study_id;
   dialogs.notice("Notice", format_text("Objects loaded: %d studies / %d ROIs.", studies, rois));
 
   refresh_lists(state);

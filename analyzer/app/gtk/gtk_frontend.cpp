@@ -9,6 +9,7 @@
 #include "analyzer/app/app_state.h"
 #include "analyzer/app/rtnn_commands.h"
 #include "analyzer/app/roi_session.h"
+#include "analyzer/app/study_session.h"
 #include "analyzer/app/text_format.h"
 #include "analyzer/app/session.h"
 #include "analyzer/app/startup.h"
@@ -735,6 +736,7 @@ int run_helixia_gtk(int argc, char** argv) {
     hooks.release_views = release_views;
     install_rtnn_hooks(&hooks);
     install_roi_hooks(hooks);
+    install_study_hooks(hooks);
     return run_helixia(argc, argv, frontend, hooks);
   } catch (...) {
     return 0;

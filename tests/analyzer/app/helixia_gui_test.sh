@@ -208,9 +208,12 @@ for ((i = 0; i < 30; i++)); do
 done
 [ "$shown" = yes ] ||
   fail "F12 did not show one sphere: $(grep -A3 object_groups "$work/snap/summary.json")"
+# Each study has its own host object too; before any analysis they hold nothing.
 groups=$(grep -c '"file": "group_' "$work/snap/summary.json")
-[ "$groups" -eq 1 ] || fail "$groups object groups instead of one"
-vtk=$(grep -o '"file": "group_[0-9]*.vtk"' "$work/snap/summary.json" | cut -d'"' -f4)
+[ "$groups" -eq 4 ] || fail "$groups object groups instead of the display group and 3 studies"
+filled=$(grep -c '"count": [1-9][0-9]*, "file": "group_' "$work/snap/summary.json")
+[ "$filled" -eq 1 ] || fail "$filled object groups hold objects instead of one"
+vtk=$(grep -o '"count": 1, "file": "group_[0-9]*.vtk"' "$work/snap/summary.json" | cut -d'"' -f6)
 [ -s "$work/snap/$vtk" ] || fail "no $vtk written for the ROI group"
 cp "$work/snap/$vtk" "$artifacts/helixia-roi-group.vtk"
 

@@ -1,0 +1,430 @@
+// The studies inside the application: hooks, environment, region views, host display and
+// the Study menu and study file commands.
+#include "analyzer/app/study_session.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "analyzer/app/roi_session.h"
+#include "analyzer/app/session.h"
+#include "analyzer/app/startup.h"
+#include "analyzer/objects/roi_object.h"
+#include "analyzer/studies/study_host_ipc.h"
+#include "sdk/ipc/object_group.h"
+
+namespace {
+
+// Region views of each kind's panel, in the order of the kind's regions.
+std::vector<StudyRegionView> region_views_of(int32_t type) {
+  switch (type) {
+    case ZTR_STUDY_FIBER_TRACKING:
+      return {StudyRegionView::Seed, StudyRegionView::Target, StudyRegionView::Avoidance};
+    case ZTR_STUDY_DIFFUSION_PROFILE:
+      return {StudyRegionView::Profile};
+    case ZTR_STUDY_VOXEL_STATISTICS:
+      return {StudyRegionView::Statistics};
+    default:
+      return {};
+  }
+}
+
+// The page the study commands see: the region views are the application's own, the rest
+// is the front end's page (when one is set).
+class ApplicationStudyPage : public StudyPage {
+ public:
+  explicit ApplicationStudyPage(AppState& state) : state_(state) {}
+  void store_panel(STUDY_OBJECT& study) override {
+    if (StudyPage* page = state_.study_page) page->store_panel(study);
+    store_study_region_views(state_, study);
+  }
+  void load_panel(const STUDY_OBJECT& study) override {
+    load_study_region_views(state_, study);
+    if (StudyPage* page = state_.study_page) page->load_panel(study);
+  }
+  void show_panel(int32_t type) override {
+    if (StudyPage* page = state_.study_page) page->show_panel(type);
+  }
+  void hide_panels() override {
+    if (StudyPage* page = state_.study_page) page->hide_panels();
+  }
+  void stop_following() override {
+    for (SliceViewFrame& frame : state_.views.study_regions) set_follow(frame, false);
+    if (StudyPage* page = state_.study_page) page->stop_following();
+  }
+  void select_row(int index) override {
+    if (StudyPage* page = state_.study_page) page->select_row(index);
+  }
+  void redraw_list() override {
+    if (StudyPage* page = state_.study_page) page->redraw_list();
+  }
+  void set_name_entry(const std::string& text) override {
+    if (StudyPage* page = state_.study_page) page->set_name_entry(text);
+  }
+  void set_message_line(const std::string& text) override {
+    if (StudyPage* page = state_.study_page) page->set_message_line(text);
+  }
+  std::string summary_box() override {
+    StudyPage* page = state_.study_page;
+    return page ? page->summary_box() : std::string();
+  }
+  void set_summary_box(const std::string& text) override {
+    if (StudyPage* page = state_.study_page) page->set_summary_box(text);
+  }
+
+ private:
+  AppState& state_;
+};
+
+StudyGridSize study_grid(const AppState& state) {
+  const GridSize grid = volume_grid(state);
+  return {grid[0], grid[1], grid[2]};
+}
+
+// The kind runs of this state. None are bound yet: a run then fails and says so.
+StudyKindRuns study_kind_runs(AppState& state, Dialogs& dialogs) {
+  (void)state;
+  (void)dialogs;
+  return {};
+}
+
+// The active study's regions as host objects; none yet.
+ZTR_OBJECT_GROUP* study_display_group(AppState& state, const STUDY_OBJECT& study) {
+  (void)state;
+  (void)study;
+  return nullptr;
+}
+
+// After a command that changed the list: the page shows the active study and the host its
+// objects when they update automatically.
+void study_list_changed(AppState& state) {
+  StudyEnvironment& env = study_environment(state);
+  if (env.page) env.page->redraw_list();
+  if (state.auto_update == 1 && state.objects_shown == 1 && state.page_mode == ZTR_PAGE_MODE_STUDY) {
+    send_study_display_group(state);
+  }
+}
+
+void new_study(AppState& state, int32_t type) {
+  StudyEnvironment& env = study_environment(state);
+  if (new_study_object(state.studies, env, type)) study_list_changed(state);
+}
+
+void visibility(AppState& state, StudyVisibility command, int32_t kind = 0) {
+  StudyEnvironment& env = study_environment(state);
+  apply_study_visibility(state.studies, env, command, kind);
+}
+
+void preset(AppState& state, int index) {
+  apply_study_preset_label(state.studies, study_environment(state), index);
+}
+
+void run_active(AppState& state, Dialogs& dialogs, bool dump) {
+  StudyEnvironment& env = study_environment(state, &dialogs);
+  StudyRunContext context;
+  context.dump = dump;
+  const float zero[3] = {0, 0, 0};
+  const float* cursor = state.broadcast ? state.broadcast->cursor : zero;
+  bool realtime = state.realtime_analysis == 1;
+  env.realtime = &realtime;
+  run_active_study_timed(state.studies, env, study_kind_runs(state, dialogs), context, cursor);
+  if (!realtime) state.realtime_analysis = 0;
+  env.realtime = nullptr;
+  study_list_changed(state);
+}
+
+void analyze_all(AppState& state, Dialogs& dialogs, bool skip_done) {
+  StudyEnvironment& env = study_environment(state, &dialogs);
+  const float zero[3] = {0, 0, 0};
+  const float* cursor = state.broadcast ? state.broadcast->cursor : zero;
+  bool realtime = state.realtime_analysis == 1;
+  env.realtime = &realtime;
+  const int failed =
+      analyze_all_studies(state.studies, env, study_kind_runs(state, dialogs), skip_done, cursor);
+  if (!realtime) state.realtime_analysis = 0;
+  env.realtime = nullptr;
+  if (failed > 0) {
+    dialogs.set_message_line(failed == 1 ? "1 analysis failed."
+                                         : std::to_string(failed) + " analyses failed.");
+  }
+  study_list_changed(state);
+}
+
+void show_study_page(AppState& state, Dialogs& dialogs) {
+  dialogs.set_current_page(0);
+  state.page_mode = ZTR_PAGE_MODE_STUDY;
+}
+
+}  // namespace
+
+StudyEnvironment& study_environment(AppState& state, NoticeSink* notices) {
+  if (!state.study_page_binding) {
+    state.study_page_binding = std::make_unique<ApplicationStudyPage>(state);
+  }
+  if (!state.study_host && state.ipc_available == 1) {
+    state.study_host =
+        std::make_unique<IpcStudyHost>([] { return int32_t(create_host_object()); });
+  }
+  StudyEnvironment& env = state.study_env;
+  env.host = state.study_host.get();
+  env.page = state.study_page_binding.get();
+  env.notices = notices;
+  env.auto_update = state.auto_update == 1;
+  env.objects_shown = state.objects_shown == 1;
+  env.dti_ready = state.dti_ready();
+  env.rebuild_display_group = [&state] { send_study_display_group(state); };
+  env.lock_listed_rois = [&state](const uint16_t* ids, int32_t count) {
+    lock_listed_rois(state.roi_editor.rois, ids, count);
+  };
+  env.redraw_roi_list = [&state] { refresh_lists(state); };
+  return env;
+}
+
+void load_study_region_views(AppState& state, const STUDY_OBJECT& study) {
+  const std::vector<const StudyRegion*> regions = study_regions(study);
+  const std::vector<StudyRegionView> views = region_views_of(study.type);
+  for (size_t i = 0; i < regions.size() && i < views.size(); ++i) {
+    SliceViewFrame& frame = state.views.study_view(views[i]);
+    load_view(frame, regions[i]->view);
+  }
+}
+
+void store_study_region_views(AppState& state, STUDY_OBJECT& study) {
+  const std::vector<StudyRegion*> regions = study_regions(study);
+  const std::vector<StudyRegionView> views = region_views_of(study.type);
+  for (size_t i = 0; i < regions.size() && i < views.size(); ++i) {
+    store_view(state.views.study_view(views[i]), regions[i]->view);
+  }
+}
+
+StudyRegion* study_region_for_view(AppState& state, STUDY_OBJECT& study, StudyRegionView view) {
+  (void)state;
+  const std::vector<StudyRegion*> regions = study_regions(study);
+  const std::vector<StudyRegionView> views = region_views_of(study.type);
+  for (size_t i = 0; i < regions.size() && i < views.size(); ++i) {
+    if (views[i] == view) return regions[i];
+  }
+  return nullptr;
+}
+
+void bind_study_views(AppState& state) {
+  for (SliceViewFrame& frame : state.views.study_regions) {
+    frame.on_change = [&state](SliceViewFrame&) {
+      if (state.auto_update != 1 || state.objects_shown != 1) return;
+      if (STUDY_OBJECT* active = get_active_study_object(state.studies)) {
+        store_study_region_views(state, *active);
+        send_study_display_group(state);
+      }
+    };
+  }
+}
+
+void show_active_study(AppState& state) {
+  StudyEnvironment& env = study_environment(state);
+  if (!env.page) return;
+  env.page->redraw_list();
+  const int index = study_index(state.studies, state.studies.active_id);
+  if (index < 0) {
+    env.page->hide_panels();
+    return;
+  }
+  const STUDY_OBJECT& study = *state.studies.studies[size_t(index)];
+  env.list_redraw_guard = true;
+  env.page->select_row(index);
+  env.list_redraw_guard = false;
+  env.page->show_panel(study.type);
+  env.page->load_panel(study);
+}
+
+int send_study_display_group(AppState& state) {
+  ZTR_OBJECT_GROUP* group = nullptr;
+  if (state.objects_shown == 1) {
+    if (STUDY_OBJECT* active = get_active_study_object(state.studies)) {
+      store_study_region_views(state, *active);
+      group = study_display_group(state, *active);
+    }
+  }
+  if (!group) group = ZTR_NewObjectGroup(8);
+  state.display_group.reset(group);
+  if (!group || state.display_group_id == -1 || state.ipc_available != 1) return -1;
+  return ZTRipc_UpdateObjectGroup(group, state.display_group_id);
+}
+
+void install_study_hooks(SessionHooks& hooks) {
+  auto create_rois = hooks.create_initial_objects;
+  hooks.create_initial_objects = [create_rois](AppState& state) {
+    bind_study_views(state);
+    StudyEnvironment& env = study_environment(state);
+    // The page shows the new studies only after the first selection.
+    env.list_redraw_guard = true;
+    for (int32_t type : {ZTR_STUDY_FIBER_TRACKING, ZTR_STUDY_DIFFUSION_PROFILE,
+                         ZTR_STUDY_VOXEL_STATISTICS}) {
+      new_study_object(state.studies, env, type);
+    }
+    env.list_redraw_guard = false;
+    if (create_rois) create_rois(state);
+  };
+  auto delete_rois = hooks.delete_all_objects;
+  hooks.delete_all_objects = [delete_rois](AppState& state) {
+    delete_all_studies(state.studies, study_environment(state));
+    state.studies.counters = StudyCounters{};
+    if (delete_rois) delete_rois(state);
+  };
+  auto select_rois = hooks.select_first_objects;
+  hooks.select_first_objects = [select_rois](AppState& state) {
+    if (!state.studies.studies.empty()) {
+      StudyEnvironment& env = study_environment(state);
+      // Nothing of the deleted studies is in the panel to be stored.
+      state.studies.active_id = ZTR_NO_STUDY;
+      select_study_by_index(state.studies, env, 0);
+    }
+    if (select_rois) select_rois(state);
+  };
+  auto rebuild_rois = hooks.rebuild_display_group;
+  hooks.rebuild_display_group = [rebuild_rois](AppState& state) {
+    if (state.page_mode == ZTR_PAGE_MODE_STUDY) {
+      send_study_display_group(state);
+    } else if (rebuild_rois) {
+      rebuild_rois(state);
+    }
+  };
+  hooks.session_objects = [](AppState& state) {
+    WorkSessionObjects objects;
+    objects.rois = &state.roi_editor.rois;
+    objects.studies = &state.studies;
+    objects.study_env = &study_environment(state);
+    objects.store_panels = [&state] {
+      sync_views_into_panels(state);
+      store_active_roi(state.roi_editor);
+      if (STUDY_OBJECT* active = get_active_study_object(state.studies)) {
+        study_environment(state).page->store_panel(*active);
+      }
+    };
+    return objects;
+  };
+}
+
+// ---- the study list page ------------------------------------------------------------------
+
+void study_select_command(AppState& state, int index) {
+  StudyEnvironment& env = study_environment(state);
+  if (env.list_redraw_guard) return;
+  if (select_study_by_index(state.studies, env, index) == 0) env.page->redraw_list();
+}
+
+void study_rename_command(AppState& state, const std::string& text) {
+  StudyEnvironment& env = study_environment(state);
+  if (env.list_redraw_guard) return;
+  rename_active_study(state.studies, env, text);
+}
+
+void study_set_visible_command(AppState& state, bool visible) {
+  StudyEnvironment& env = study_environment(state);
+  if (env.list_redraw_guard) return;
+  set_active_study_visible(state.studies, env, visible);
+}
+
+void study_analyze_command(AppState& state, Dialogs& dialogs) { run_active(state, dialogs, false); }
+
+// ---- Study menu -----------------------------------------------------------------------------
+
+void study_new_fiber_tracking_command(AppState& state, Dialogs&) {
+  new_study(state, ZTR_STUDY_FIBER_TRACKING);
+}
+void study_new_diffusion_profile_command(AppState& state, Dialogs&) {
+  new_study(state, ZTR_STUDY_DIFFUSION_PROFILE);
+}
+void study_new_voxel_statistics_command(AppState& state, Dialogs&) {
+  new_study(state, ZTR_STUDY_VOXEL_STATISTICS);
+}
+
+void study_duplicate_command(AppState& state, Dialogs&) {
+  if (duplicate_active_study(state.studies, study_environment(state))) study_list_changed(state);
+}
+
+void study_delete_command(AppState& state, Dialogs&) {
+  delete_active_study(state.studies, study_environment(state));
+  study_list_changed(state);
+}
+
+void study_analyze_and_dump_command(AppState& state, Dialogs& dialogs) {
+  run_active(state, dialogs, true);
+}
+void study_analyze_all_command(AppState& state, Dialogs& dialogs) {
+  analyze_all(state, dialogs, false);
+}
+void study_analyze_all_but_done_command(AppState& state, Dialogs& dialogs) {
+  analyze_all(state, dialogs, true);
+}
+
+void study_show_all_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::ShowAll);
+}
+void study_show_only_fiber_tracking_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::ShowOnlyKind, ZTR_STUDY_FIBER_TRACKING);
+}
+void study_show_only_diffusion_profile_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::ShowOnlyKind, ZTR_STUDY_DIFFUSION_PROFILE);
+}
+void study_show_only_voxel_statistics_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::ShowOnlyKind, ZTR_STUDY_VOXEL_STATISTICS);
+}
+void study_show_only_selected_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::ShowOnlySelected);
+}
+void study_hide_all_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::HideAll);
+}
+void study_hide_only_fiber_tracking_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::HideOnlyKind, ZTR_STUDY_FIBER_TRACKING);
+}
+void study_hide_only_diffusion_profile_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::HideOnlyKind, ZTR_STUDY_DIFFUSION_PROFILE);
+}
+void study_hide_only_voxel_statistics_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::HideOnlyKind, ZTR_STUDY_VOXEL_STATISTICS);
+}
+void study_hide_only_selected_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::HideOnlySelected);
+}
+void study_invert_visibility_command(AppState& state, Dialogs&) {
+  visibility(state, StudyVisibility::Invert);
+}
+
+void study_preset_left_pyramidal_command(AppState& state, Dialogs&) { preset(state, 0); }
+void study_preset_right_pyramidal_command(AppState& state, Dialogs&) { preset(state, 1); }
+void study_preset_corpus_callosum_command(AppState& state, Dialogs&) { preset(state, 2); }
+
+void study_record_summary_command(AppState& state, Dialogs&) {
+  record_study_summary(state.studies, study_environment(state));
+}
+void study_restore_summary_command(AppState& state, Dialogs&) {
+  restore_study_summary(state.studies, study_environment(state));
+}
+
+// ---- File ---------------------------------------------------------------------------------
+
+void import_study_object_command(AppState& state, Dialogs& dialogs) {
+  show_study_page(state, dialogs);
+  std::string chosen = state.file_name(FileKind::StudyObject);
+  if (dialogs.file_selection(chosen, nullptr, FileSelectionKind::Open) != ZTR_DIALOG_OK) return;
+  state.file_name(FileKind::StudyObject) = chosen;
+  const int32_t channels = state.dti ? state.dti->dti_channels : 0;
+  StudyEnvironment& env = study_environment(state, &dialogs);
+  if (import_study_file(state.studies, env, chosen, study_grid(state), channels)) {
+    study_list_changed(state);
+  }
+}
+
+void export_study_object_command(AppState& state, Dialogs& dialogs) {
+  show_study_page(state, dialogs);
+  if (!get_active_study_object(state.studies)) return;
+  std::string chosen = state.file_name(FileKind::StudyObject);
+  if (dialogs.file_selection(chosen, nullptr, FileSelectionKind::Save) != ZTR_DIALOG_OK) return;
+  state.file_name(FileKind::StudyObject) = chosen;
+  std::string reason;
+  StudyEnvironment& env = study_environment(state, &dialogs);
+  if (export_active_study(state.studies, env, study_grid(state), chosen, &reason) != 0) {
+    std::fprintf(stderr, "Err: %s\n", reason.c_str());
+    dialogs.notice("Warning", "Study object NOT saved.\n" + reason);
+  }
+}

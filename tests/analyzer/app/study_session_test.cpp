@@ -1,0 +1,179 @@
+// The studies inside the application without a display: the session hooks, the region views
+// of the study panels, the page the commands see, and a work session that holds studies.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "analyzer/app/menu_tables.h"
+#include "analyzer/app/roi_session.h"
+#include "analyzer/app/session.h"
+#include "analyzer/app/study_session.h"
+#include "analyzer/app/work_session_commands.h"
+#include "tests/analyzer/app/app_fixtures.h"
+#include "tests/analyzer/app/scripted_dialogs.h"
+#include "tests/analyzer/studies/study_test_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct StudySessionTest : ::testing::Test {
+  AppState state;
+  ScriptedDialogs dialogs;
+  WorkingCopyPage page;
+  RecordingHost* host = nullptr;
+
+  void SetUp() override {
+    load_into_state(state, make_volume(32, 32, 8, 8));
+    state.dti->mpg_ready = 1;
+    auto recording = std::make_unique<RecordingHost>();
+    host = recording.get();
+    state.study_host = std::move(recording);
+    state.study_page = &page;
+    install_roi_hooks(state.hooks);
+    install_study_hooks(state.hooks);
+    state.hooks.reset_views = reset_views;
+    reset_views(state);
+    state.hooks.create_initial_objects(state);
+    state.hooks.select_first_objects(state);
+  }
+
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto& s : state.studies.studies) out.emplace_back(s->name);
+    return out;
+  }
+  SliceViewFrame& view(StudyRegionView region) { return state.views.study_view(region); }
+  // A sphere dragged up from the view's centre by `dy` pixels.
+  void draw_sphere(StudyRegionView region, int dy) {
+    view_button_press(view(region), 128, 128, 1, false);
+    view_pointer_motion(view(region), 128, 128 - dy);
+    view_button_release(view(region), 128, 128 - dy, 1);
+  }
+};
+
+TEST_F(StudySessionTest, StartAndReplacementGiveOneStudyOfEachKindWithItsOwnHostObject) {
+  EXPECT_EQ(names(), (std::vector<std::string>{"Fiber tracking 1", "Diffusion profile 1",
+                                               "Voxel statistics 1"}));
+  EXPECT_EQ(host->created.size(), 3u);
+  EXPECT_EQ(state.studies.active_id, state.studies.studies[0]->id);
+  EXPECT_EQ(page.shown, ZTR_STUDY_FIBER_TRACKING);
+  EXPECT_EQ(roi_items(state.roi_editor.rois).size(), 3u) << "ROIs still come after studies";
+
+  // A data replacement: every study and its host object go, numbering starts over.
+  study_new_fiber_tracking_command(state, dialogs);
+  clean_up_objects(state);
+  EXPECT_EQ(host->removed.size(), 4u);
+  state.hooks.create_initial_objects(state);
+  state.hooks.select_first_objects(state);
+  EXPECT_EQ(names().front(), "Fiber tracking 1");
+  EXPECT_EQ(state.studies.studies.front()->id, 0);
+}
+
+TEST_F(StudySessionTest, EachStudyKeepsTheRegionDrawnInItsPanelView) {
+  draw_sphere(StudyRegionView::Seed, 32);
+  const float drawn = view(StudyRegionView::Seed).view.sphere_radius;
+  ASSERT_GT(drawn, 1.0f);
+  // Another tracking study starts with its own (default) seed; going back shows the drawing.
+  study_new_fiber_tracking_command(state, dialogs);
+  EXPECT_LT(view(StudyRegionView::Seed).view.sphere_radius, drawn);
+  study_select_command(state, 0);
+  EXPECT_FLOAT_EQ(view(StudyRegionView::Seed).view.sphere_radius, drawn);
+  const auto& seed = std::get<FiberTrackingStudy>(state.studies.studies[0]->kind).seed;
+  EXPECT_FLOAT_EQ(seed.view.sphere_radius, drawn);
+  // The profile study's region is a view of its own.
+  study_select_command(state, 1);
+  EXPECT_LT(view(StudyRegionView::Profile).view.sphere_radius, drawn);
+}
+
+TEST_F(StudySessionTest, ListPageCommandsActOnTheSelectedStudyUnlessTheListIsBeingRefilled) {
+  study_select_command(state, 2);
+  study_rename_command(state, "callosal stats");
+  study_set_visible_command(state, false);
+  EXPECT_STREQ(state.studies.studies[2]->name, "callosal stats");
+  EXPECT_EQ(state.studies.studies[2]->visibility, 0);
+
+  study_environment(state).list_redraw_guard = true;
+  study_select_command(state, 0);
+  study_rename_command(state, "ignored");
+  study_environment(state).list_redraw_guard = false;
+  EXPECT_EQ(state.studies.active_id, state.studies.studies[2]->id);
+  EXPECT_STREQ(state.studies.studies[2]->name, "callosal stats");
+
+  // Delete leaves no study active: the user picks the next one to delete.
+  study_delete_command(state, dialogs);
+  EXPECT_EQ(state.studies.active_id, ZTR_NO_STUDY);
+  study_delete_command(state, dialogs);
+  EXPECT_EQ(state.studies.studies.size(), 2u);
+  for (int left = 2; left > 0; --left) {
+    study_select_command(state, 0);
+    study_delete_command(state, dialogs);
+  }
+  EXPECT_TRUE(state.studies.studies.empty());
+  EXPECT_TRUE(page.hidden);
+  EXPECT_EQ(page.entry, " ");
+}
+
+TEST_F(StudySessionTest, TheStudyMenuAndStudyFileItemsAreLive) {
+  for (const MenuItemEntry& entry : study_menu_items()) {
+    if (is_command_item(entry)) EXPECT_NE(entry.handler, nullptr) << entry.path;
+  }
+  for (const MenuItemEntry& entry : main_menu_items()) {
+    if (std::string(entry.path).find("Study object") != std::string::npos) {
+      EXPECT_NE(entry.handler, nullptr) << entry.path;
+    }
+  }
+}
+
+TEST_F(StudySessionTest, StudyFileExportAndImportGoThroughThePage) {
+  ztr::test::TempDir folder{"study_session"};
+  const std::string path = folder.file("tract.study");
+  study_rename_command(state, "tract");
+  draw_sphere(StudyRegionView::Seed, 24);
+  const float drawn = view(StudyRegionView::Seed).view.sphere_radius;
+  dialogs.files.push_back({ZTR_DIALOG_OK, path});
+  export_study_object_command(state, dialogs);
+  dialogs.files.push_back({ZTR_DIALOG_OK, path});
+  import_study_object_command(state, dialogs);
+  ASSERT_EQ(state.studies.studies.size(), 4u);
+  const STUDY_OBJECT& imported = *state.studies.studies.back();
+  EXPECT_STREQ(imported.name, "tract");
+  EXPECT_EQ(state.studies.active_id, imported.id);
+  EXPECT_FLOAT_EQ(std::get<FiberTrackingStudy>(imported.kind).seed.view.sphere_radius, drawn);
+  EXPECT_FLOAT_EQ(view(StudyRegionView::Seed).view.sphere_radius, drawn);
+  EXPECT_EQ(host->created.size(), 4u);
+
+  // A file that is not a study file creates nothing.
+  const std::string other = folder.file("other.bin");
+  ASSERT_TRUE(write_text_file(other, std::string(200, 'x')));
+  dialogs.files.push_back({ZTR_DIALOG_OK, other});
+  import_study_object_command(state, dialogs);
+  EXPECT_EQ(state.studies.studies.size(), 4u);
+  EXPECT_EQ(host->created.size(), 4u);
+}
+
+TEST_F(StudySessionTest, AWorkSessionRestoresItsStudiesWithTheActiveOneInThePanel) {
+  ztr::test::TempDir folder{"study_session"};
+  const std::string path = folder.file("work.session");
+  study_select_command(state, 1);
+  study_rename_command(state, "profile A");
+  study_select_command(state, 0);
+  std::get<FiberTrackingStudy>(page.working).fa_min = 0.31f;  // edited in the panel
+  dialogs.files.push_back({ZTR_DIALOG_OK, path});
+  save_work_data_command(state, dialogs);
+
+  dialogs.confirmations.push_back(ZTR_CONFIRMATION_OK);
+  dialogs.files.push_back({ZTR_DIALOG_OK, path});
+  open_work_data_command(state, dialogs);
+  EXPECT_EQ(names(), (std::vector<std::string>{"Fiber tracking 1", "profile A",
+                                               "Voxel statistics 1"}));
+  EXPECT_EQ(state.studies.active_id, state.studies.studies[0]->id);
+  // The panel holds the active study, not the last one restored, so a store keeps it.
+  EXPECT_EQ(page.shown, ZTR_STUDY_FIBER_TRACKING);
+  EXPECT_EQ(page.entry, "Fiber tracking 1");
+  study_select_command(state, 2);
+  EXPECT_FLOAT_EQ(std::get<FiberTrackingStudy>(state.studies.studies[0]->kind).fa_min, 0.31f);
+  EXPECT_STREQ(state.studies.studies[0]->name, "Fiber tracking 1");
+}
+
+}  // namespace
