@@ -605,12 +605,7 @@ void GtkFrontend::build_main_window(AppState& state) {
   state.study_page = study_page_.get();
   // The studies were made before the window: the panel takes the active one's values now,
   // so that the first store puts back what the study held.
-  if (STUDY_OBJECT* active = get_active_study_object(state.studies)) {
-    study_page_->show_panel(active->type);
-    study_page_->load_panel(*active);
-  } else {
-    study_page_->hide_panels();
-  }
+  show_active_study(state);
   refresh_lists();
   report_exposed_view();
 }

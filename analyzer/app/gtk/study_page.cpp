@@ -58,7 +58,8 @@ std::vector<GtkWidget*> radio_group(std::span<const PanelChoice> choices, GtkWid
   GtkWidget* none = gtk_radio_button_new(nullptr);
   gtk_widget_set_no_show_all(none, TRUE);
   GtkWidget* grid = gtk_grid_new();
-  gtk_grid_attach(GTK_GRID(grid), none, 0, 0, 1, 1);
+  // Below the buttons; hidden, it takes no room.
+  gtk_grid_attach(GTK_GRID(grid), none, 0, int(choices.size()), 1, 1);
   for (size_t i = 0; i < choices.size(); ++i) {
     GtkWidget* radio =
         gtk_radio_button_new_with_label_from_widget(GTK_RADIO_BUTTON(none), choices[i].label);
@@ -179,7 +180,6 @@ std::vector<uint16_t> selected_ids(GtkWidget* list) {
 
 GtkStudyPage::GtkStudyPage(AppState& state, Dialogs& dialogs, StudyCommandRunner run)
     : state_(state), dialogs_(dialogs), run_(std::move(run)) {
-  tabs_[0].which = StudyRegionView::Seed;
   root_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
   g_object_ref_sink(root_);
   updating_ = true;
@@ -256,7 +256,6 @@ GtkWidget* GtkStudyPage::build_region_tab(StudyRegionView which,
                                           uint32_t colour) {
   RegionTab& tab = tabs_[size_t(which)];
   tab.which = which;
-  tab.choices = choices;
   GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
   GtkWidget* radios_box = nullptr;
   tab.radios = radio_group(choices, &radios_box, int(choices.size()));
@@ -472,8 +471,10 @@ void GtkStudyPage::redraw_listed_rois() {
 
 // ---- StudyPage --------------------------------------------------------------------------------
 
+// The application's page loads the region views before it calls this page and stores them
+// after; the store here comes first because whether a freehand region was drawn on a
+// spherical map is the view's to tell.
 void GtkStudyPage::store_panel(STUDY_OBJECT& study) {
-  // The views first: whether a freehand region was drawn on a spherical map is the view's.
   store_study_region_views(state_, study);
   if (auto* ft = std::get_if<FiberTrackingStudy>(&study.kind)) {
     FiberTrackingPanel p;
@@ -514,7 +515,6 @@ void GtkStudyPage::store_panel(STUDY_OBJECT& study) {
 void GtkStudyPage::load_panel(const STUDY_OBJECT& study) {
   const bool saved = updating_;
   updating_ = true;
-  load_study_region_views(state_, study);
   if (const auto* ft = std::get_if<FiberTrackingStudy>(&study.kind)) {
     const FiberTrackingPanel p = fiber_tracking_panel(*ft);
     for (size_t i = 0; i < p.stop_entries.size(); ++i) {

@@ -71,9 +71,8 @@ class GtkStudyPage : public StudyPage {
 
   struct RegionTab {
     StudyRegionView which = StudyRegionView::Seed;
-    std::span<const PanelChoice> choices;
     GtkWidget* root = nullptr;
-    std::vector<GtkWidget*> radios;  // in `choices` order
+    std::vector<GtkWidget*> radios;  // in the order of the tab's region choices
     GtkWidget* use = nullptr;        // " Use"; target and avoidance only
     GtkWidget* roi_list = nullptr;   // multi-selection, ROI ID in the last column
     GtkListStore* roi_store = nullptr;

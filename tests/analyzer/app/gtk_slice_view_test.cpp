@@ -19,6 +19,10 @@ constexpr int S = ZTR_VIEW_SIZE;
 
 // The drawing area rendered into a 256 x 256 image, as 0xAARRGGBB pixels.
 std::vector<uint32_t> render(GtkWidget* area) {
+  // A resize still queued (a label's new text) would leave the area unallocated for the draw.
+  if (GtkWidget* top = gtk_widget_get_toplevel(area); GTK_IS_CONTAINER(top)) {
+    gtk_container_check_resize(GTK_CONTAINER(top));
+  }
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, S, S);
   cairo_t* cr = cairo_create(surface);
   gtk_widget_draw(area, cr);

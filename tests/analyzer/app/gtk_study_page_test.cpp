@@ -86,8 +86,8 @@ class GtkStudyPageTest : public ::testing::Test {
   static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
   void SetUp() override {
     load_into_state(state, make_volume(32, 32, 4, 7));
-    install_study_hooks(state.hooks);
     install_roi_hooks(state.hooks);
+    install_study_hooks(state.hooks);
     state.hooks.create_initial_objects(state);
     frontend.build_main_window(state);
     page = frontend.study_page();
@@ -148,6 +148,14 @@ TEST_F(GtkStudyPageTest, TrackingPanelShowsALoadedStudy) {
   // Another colour mode hides the colour button.
   choose(w.colour_mode, "RGB fan");
   EXPECT_FALSE(gtk_widget_get_visible(w.colour));
+
+  // Summary string/Record current takes the summary box as edited.
+  select_rows(page->study_list(), {0});
+  GtkTextBuffer* box = gtk_text_view_get_buffer(
+      GTK_TEXT_VIEW(page->summary_view(ZTR_STUDY_FIBER_TRACKING)));
+  gtk_text_buffer_set_text(box, "edited", -1);
+  frontend.run_command(study_menu_command("/Study/Summary string/Record current"));
+  EXPECT_STREQ(s.summary, "edited");
 }
 
 TEST_F(GtkStudyPageTest, TrackingPanelStoresChangedWidgets) {
@@ -172,6 +180,10 @@ TEST_F(GtkStudyPageTest, TrackingPanelStoresChangedWidgets) {
   const auto& avoidance = page->region_tab(StudyRegionView::Avoidance);
   choose(avoidance.radios, "Sphere");
   set_active(avoidance.use, false);
+  // A new ROI joins every "Listed" list; the rows chosen stay chosen.
+  frontend.run_command(roi_new_spherical_command);
+  EXPECT_EQ(column_texts(seed.roi_list, 1), (std::vector<std::string>{"Sp", "Fh", "Vg", "Sp"}));
+  EXPECT_EQ(selected_rows(seed.roi_list), (std::vector<int>{1, 2}));
   page->store_panel(s);
 
   const auto& ft = std::get<FiberTrackingStudy>(s.kind);
@@ -283,6 +295,13 @@ TEST_F(GtkStudyPageTest, ListHasTheFiveColumnsAndSelectingRowsSwitchesThePanel) 
   EXPECT_EQ(gtk_stack_get_visible_child(GTK_STACK(page->panel_stack())),
             page->kind_panel(ZTR_STUDY_VOXEL_STATISTICS));
   EXPECT_EQ(selected_rows(list), (std::vector<int>{2}));
+  // The region tab's view is the exposed one of the page.
+  gtk_notebook_set_current_page(GTK_NOTEBOOK(page->kind_panel(ZTR_STUDY_VOXEL_STATISTICS)), 1);
+  EXPECT_EQ(state.views.exposed, &state.views.study_view(StudyRegionView::Statistics));
+
+  gtk_button_clicked(GTK_BUTTON(page->analyze_button()));
+  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(frontend.message_label()))).rfind("Analysis ", 0),
+            0u);
 }
 
 TEST_F(GtkStudyPageTest, NameEntryAndVisibleToggleChangeTheSelectedRow) {
