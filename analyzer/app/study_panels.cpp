@@ -17,7 +17,8 @@ constexpr PanelChoice kTrackingColours[] = {
     {"anisotropy coding", 253}, {"distance coding", 65757}, {"directional coding", 3564},
     {"unique color", 431},      {"RGB fan", 513},           {"uniform color", kUniformColour},
     {"target gradation", 9343}};
-constexpr PanelChoice kTrackingPrimitives[] = {{"hairline", 432}, {"tubular", 915}, {"ribbon", 237}};
+constexpr PanelChoice kTrackingPrimitives[] = {
+    {"hairline", 432}, {"tubular", 915}, {"ribbon", 237}};
 constexpr PanelChoice kProfileDensities[] = {{"normal", ZTR_PROFILE_DENSITY_NORMAL},
                                              {"high", ZTR_PROFILE_DENSITY_HIGH},
                                              {"on voxel", ZTR_PROFILE_DENSITY_ON_VOXEL}};
@@ -107,8 +108,8 @@ float read_panel_entry(const std::string& text, float current, float scale) {
 RegionPanel region_panel(const StudyRegion& region, std::span<const PanelChoice> choices) {
   RegionPanel panel;
   panel.use = region.selector != ZTR_REGION_NONE;
-  const int32_t shown =
-      region.selector == ZTR_REGION_FREEHAND_ON_MAP ? int32_t(ZTR_REGION_FREEHAND) : region.selector;
+  const int32_t shown = region.selector == ZTR_REGION_FREEHAND_ON_MAP ? int32_t(ZTR_REGION_FREEHAND)
+                                                                      : region.selector;
   panel.choice = panel.use ? choice_index(choices, shown) : 0;
   const int32_t count = std::clamp(region.listed_count, 0, ZTR_STUDY_MAX_LISTED);
   panel.listed.assign(region.listed_ids.begin(), region.listed_ids.begin() + count);
@@ -127,7 +128,8 @@ void store_region_panel(const RegionPanel& panel, std::span<const PanelChoice> c
     int32_t code = choice_code(choices, panel.choice, current);
     if (code == ZTR_REGION_FREEHAND && region.view.orientation == ZTR_VIEW_SPHERICAL) {
       code = ZTR_REGION_FREEHAND_ON_MAP;
-    } else if (code == ZTR_REGION_FREEHAND_ON_MAP && region.view.orientation != ZTR_VIEW_SPHERICAL) {
+    } else if (code == ZTR_REGION_FREEHAND_ON_MAP &&
+               region.view.orientation != ZTR_VIEW_SPHERICAL) {
       code = ZTR_REGION_FREEHAND;
     }
     region.selector = code;
@@ -142,12 +144,10 @@ void store_region_panel(const RegionPanel& panel, std::span<const PanelChoice> c
 
 FiberTrackingPanel fiber_tracking_panel(const FiberTrackingStudy& study) {
   FiberTrackingPanel panel;
-  panel.stop_entries = {panel_entry_text(study.fa_min),
-                        panel_entry_text(study.adc_max, kAdcScale),
-                        panel_entry_text(study.so_min),
-                        panel_entry_text(study.so_max),
-                        panel_entry_text(study.angle_max),
-                        format_text("%d", study.length)};
+  panel.stop_entries = {
+      panel_entry_text(study.fa_min),    panel_entry_text(study.adc_max, kAdcScale),
+      panel_entry_text(study.so_min),    panel_entry_text(study.so_max),
+      panel_entry_text(study.angle_max), format_text("%d", study.length)};
   panel.stop_checks = {study.fa_on != 0, study.adc_on != 0, study.so_low_on != 0,
                        study.so_high_on != 0, study.angle_on != 0};
   panel.scheme = choice_index(kTrackingSchemes, study.scheme);

@@ -56,8 +56,8 @@ struct RegionPanel {
 // Labels of the "Stop if" frame, in entry order: FA, ADC, So low, So high, angle, length.
 // The first five are the check buttons that switch the criteria on.
 inline constexpr std::array<const char*, 6> ZTR_STOP_IF_LABELS = {
-    "     FA   < ", " ADC (x1k) >   ", "     So   < ", "     So   > ", "  Angle (deg.) >  ",
-    " Length (steps) =   "};
+    "     FA   < ", " ADC (x1k) >   ",    "     So   < ",
+    "     So   > ", "  Angle (deg.) >  ", " Length (steps) =   "};
 inline constexpr int ZTR_STOP_IF_CHECKS = 5;
 // The longest half-line the panel lets a study ask for.
 inline constexpr int32_t ZTR_PANEL_MAX_LENGTH = 256;
@@ -76,8 +76,8 @@ struct FiberTrackingPanel {
 };
 
 // Labels of the "Show if" rows: FA, ADC, So. Each row is a check, a low and a high entry.
-inline constexpr std::array<const char*, 3> ZTR_SHOW_IF_LABELS = {
-    "  <  FA   < ", " < ADC (x1k) < ", "  <  So   < "};
+inline constexpr std::array<const char*, 3> ZTR_SHOW_IF_LABELS = {"  <  FA   < ", " < ADC (x1k) < ",
+                                                                  "  <  So   < "};
 
 struct DiffusionProfilePanel {
   std::array<std::string, 6> range_entries;  // FA low, FA high, ADC low, ADC high, So ...

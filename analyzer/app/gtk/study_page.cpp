@@ -16,7 +16,7 @@ enum ListColumn { kRowNumber = 0, kKind, kVisible, kStatus, kName, kId, kColumns
 
 // Region colours of the tabs' views (0xRRGGBB): seed, target and avoidance apart at a glance.
 constexpr uint32_t kRegionColours[ZTR_STUDY_REGION_VIEW_COUNT] = {0xFF4040, 0x40E040, 0x4080FF,
-                                                                   0xFFD040, 0xFF8040};
+                                                                  0xFFD040, 0xFF8040};
 
 constexpr const char* kPanelNames[ZTR_STUDY_KINDS] = {"fiber-tracking", "diffusion-profile",
                                                       "voxel-statistics"};
@@ -80,9 +80,10 @@ int chosen_index(const std::vector<GtkWidget*>& radios) {
 
 void choose(const std::vector<GtkWidget*>& radios, int index) {
   if (radios.empty()) return;
-  GtkWidget* target = index >= 0 && size_t(index) < radios.size()
-                          ? radios[size_t(index)]
-                          : static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(radios[0]), "ztr-none"));
+  GtkWidget* target =
+      index >= 0 && size_t(index) < radios.size()
+          ? radios[size_t(index)]
+          : static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(radios[0]), "ztr-none"));
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(target), TRUE);
 }
 
@@ -138,8 +139,8 @@ std::string text_of(GtkTextView* view) {
 
 // A list of the five row columns and a hidden ID.
 GtkWidget* new_row_list(GtkListStore** store, GtkSelectionMode mode) {
-  *store = gtk_list_store_new(kColumns, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                              G_TYPE_STRING, G_TYPE_STRING, G_TYPE_UINT);
+  *store = gtk_list_store_new(kColumns, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
+                              G_TYPE_STRING, G_TYPE_UINT);
   GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(*store));
   g_object_unref(*store);  // the view keeps it
   for (int c = kRowNumber; c <= kName; ++c) {
@@ -340,8 +341,7 @@ GtkWidget* GtkStudyPage::build_tracking_panel() {
                                               kRegionColours[size_t(r.which)]),
                              gtk_label_new(r.title));
   }
-  gtk_notebook_append_page(GTK_NOTEBOOK(notebook),
-                           build_summary(ZTR_STUDY_FIBER_TRACKING, true),
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook), build_summary(ZTR_STUDY_FIBER_TRACKING, true),
                            gtk_label_new("Summary"));
   return notebook;
 }
@@ -402,8 +402,7 @@ GtkWidget* GtkStudyPage::build_statistics_panel() {
       build_region_tab(StudyRegionView::Statistics, analysis_region_choices(), false,
                        kRegionColours[size_t(StudyRegionView::Statistics)]),
       gtk_label_new("ROI"));
-  gtk_notebook_append_page(GTK_NOTEBOOK(notebook),
-                           build_summary(ZTR_STUDY_VOXEL_STATISTICS, false),
+  gtk_notebook_append_page(GTK_NOTEBOOK(notebook), build_summary(ZTR_STUDY_VOXEL_STATISTICS, false),
                            gtk_label_new("Summary"));
   return notebook;
 }
@@ -481,7 +480,8 @@ void GtkStudyPage::store_panel(STUDY_OBJECT& study) {
     for (size_t i = 0; i < p.stop_entries.size(); ++i) {
       p.stop_entries[i] = entry_text(tracking_.stop_entries[i]);
     }
-    for (size_t i = 0; i < p.stop_checks.size(); ++i) p.stop_checks[i] = checked(tracking_.stop_checks[i]);
+    for (size_t i = 0; i < p.stop_checks.size(); ++i)
+      p.stop_checks[i] = checked(tracking_.stop_checks[i]);
     p.scheme = chosen_index(tracking_.scheme);
     p.seed_density = chosen_index(tracking_.seed_density);
     p.colour_mode = chosen_index(tracking_.colour_mode);
@@ -496,7 +496,8 @@ void GtkStudyPage::store_panel(STUDY_OBJECT& study) {
     for (size_t i = 0; i < p.range_entries.size(); ++i) {
       p.range_entries[i] = entry_text(profile_.range_entries[i]);
     }
-    for (size_t i = 0; i < p.range_checks.size(); ++i) p.range_checks[i] = checked(profile_.range_checks[i]);
+    for (size_t i = 0; i < p.range_checks.size(); ++i)
+      p.range_checks[i] = checked(profile_.range_checks[i]);
     p.density = chosen_index(profile_.density);
     p.primitive = chosen_index(profile_.primitive);
     p.colouring = chosen_index(profile_.colouring);
@@ -520,7 +521,8 @@ void GtkStudyPage::load_panel(const STUDY_OBJECT& study) {
     for (size_t i = 0; i < p.stop_entries.size(); ++i) {
       gtk_entry_set_text(GTK_ENTRY(tracking_.stop_entries[i]), p.stop_entries[i].c_str());
     }
-    for (size_t i = 0; i < p.stop_checks.size(); ++i) set_checked(tracking_.stop_checks[i], p.stop_checks[i]);
+    for (size_t i = 0; i < p.stop_checks.size(); ++i)
+      set_checked(tracking_.stop_checks[i], p.stop_checks[i]);
     choose(tracking_.scheme, p.scheme);
     choose(tracking_.seed_density, p.seed_density);
     choose(tracking_.colour_mode, p.colour_mode);
@@ -535,7 +537,8 @@ void GtkStudyPage::load_panel(const STUDY_OBJECT& study) {
     for (size_t i = 0; i < p.range_entries.size(); ++i) {
       gtk_entry_set_text(GTK_ENTRY(profile_.range_entries[i]), p.range_entries[i].c_str());
     }
-    for (size_t i = 0; i < p.range_checks.size(); ++i) set_checked(profile_.range_checks[i], p.range_checks[i]);
+    for (size_t i = 0; i < p.range_checks.size(); ++i)
+      set_checked(profile_.range_checks[i], p.range_checks[i]);
     choose(profile_.density, p.density);
     choose(profile_.primitive, p.primitive);
     choose(profile_.colouring, p.colouring);
@@ -549,7 +552,8 @@ void GtkStudyPage::load_panel(const STUDY_OBJECT& study) {
     // The region is drawn in the colour its voxels get in the host.
     tabs_[size_t(StudyRegionView::Statistics)].view->set_region_colour(colour_code(p.colour));
   }
-  if (GtkWidget* summary = summary_view(study.type)) set_text(GTK_TEXT_VIEW(summary), study.summary);
+  if (GtkWidget* summary = summary_view(study.type))
+    set_text(GTK_TEXT_VIEW(summary), study.summary);
   show_entry_and_toggle(study);
   updating_ = saved;
 }
@@ -593,8 +597,7 @@ void GtkStudyPage::select_row(int index) {
   updating_ = true;
   GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(list_));
   GtkTreeIter iter;
-  if (index >= 0 &&
-      gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(store_), &iter, nullptr, index)) {
+  if (index >= 0 && gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(store_), &iter, nullptr, index)) {
     gtk_tree_selection_select_iter(selection, &iter);
   } else {
     gtk_tree_selection_unselect_all(selection);
@@ -678,7 +681,8 @@ void GtkStudyPage::analyze_clicked() {
 void GtkStudyPage::scheme_chosen(GtkWidget* radio) {
   if (updating_) return;
   const auto found = std::find(tracking_.scheme.begin(), tracking_.scheme.end(), radio);
-  if (found != tracking_.scheme.end()) choose_tracking_scheme(int(found - tracking_.scheme.begin()));
+  if (found != tracking_.scheme.end())
+    choose_tracking_scheme(int(found - tracking_.scheme.begin()));
 }
 
 void GtkStudyPage::tracking_colour_mode_chosen() {

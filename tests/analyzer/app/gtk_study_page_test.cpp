@@ -151,8 +151,8 @@ TEST_F(GtkStudyPageTest, TrackingPanelShowsALoadedStudy) {
 
   // Summary string/Record current takes the summary box as edited.
   select_rows(page->study_list(), {0});
-  GtkTextBuffer* box = gtk_text_view_get_buffer(
-      GTK_TEXT_VIEW(page->summary_view(ZTR_STUDY_FIBER_TRACKING)));
+  GtkTextBuffer* box =
+      gtk_text_view_get_buffer(GTK_TEXT_VIEW(page->summary_view(ZTR_STUDY_FIBER_TRACKING)));
   gtk_text_buffer_set_text(box, "edited", -1);
   frontend.run_command(study_menu_command("/Study/Summary string/Record current"));
   EXPECT_STREQ(s.summary, "edited");
@@ -275,8 +275,9 @@ TEST_F(GtkStudyPageTest, ListHasTheFiveColumnsAndSelectingRowsSwitchesThePanel) 
   EXPECT_EQ(column_texts(list, 1), (std::vector<std::string>{"Ft", "Dp", "Vs"}));
   EXPECT_EQ(column_texts(list, 2), (std::vector<std::string>{"+", "+", "+"}));
   EXPECT_EQ(column_texts(list, 3), (std::vector<std::string>{"----", "----", "----"}));
-  EXPECT_EQ(column_texts(list, 4), (std::vector<std::string>{"Fiber tracking 1", "Diffusion profile 1",
-                                                             "Voxel statistics 1"}));
+  EXPECT_EQ(
+      column_texts(list, 4),
+      (std::vector<std::string>{"Fiber tracking 1", "Diffusion profile 1", "Voxel statistics 1"}));
   EXPECT_TRUE(gtk_widget_get_sensitive(page->analyze_button()));
 
   select_rows(list, {0});
@@ -300,8 +301,9 @@ TEST_F(GtkStudyPageTest, ListHasTheFiveColumnsAndSelectingRowsSwitchesThePanel) 
   EXPECT_EQ(state.views.exposed, &state.views.study_view(StudyRegionView::Statistics));
 
   gtk_button_clicked(GTK_BUTTON(page->analyze_button()));
-  EXPECT_EQ(std::string(gtk_label_get_text(GTK_LABEL(frontend.message_label()))).rfind("Analysis ", 0),
-            0u);
+  EXPECT_EQ(
+      std::string(gtk_label_get_text(GTK_LABEL(frontend.message_label()))).rfind("Analysis ", 0),
+      0u);
 }
 
 TEST_F(GtkStudyPageTest, NameEntryAndVisibleToggleChangeTheSelectedRow) {

@@ -25,18 +25,14 @@ TEST(StudyPanels, StopIfEntriesAreReadWithTheirScales) {
   const auto angle = [](const FiberTrackingStudy& s) { return s.angle_max; };
   const auto length = [](const FiberTrackingStudy& s) { return float(s.length); };
   const StopIfCase cases[] = {
-      {0, "0.3", fa, 0.3f},
-      {1, "3.00", adc, 0.003f},  // shown 3.00: 0.003 mm^2/s
-      {1, "2.5", adc, 0.0025f},
-      {2, "abc", so_low, 0.0f},     // not a number: unchanged
-      {3, "inf", so_high, 900.0f},  // not finite: unchanged
-      {3, "", so_high, 900.0f},
-      {4, "12.75", angle, 12.75f},
+      {0, "0.3", fa, 0.3f},        {1, "3.00", adc, 0.003f},  // shown 3.00: 0.003 mm^2/s
+      {1, "2.5", adc, 0.0025f},    {2, "abc", so_low, 0.0f},  // not a number: unchanged
+      {3, "inf", so_high, 900.0f},                            // not finite: unchanged
+      {3, "", so_high, 900.0f},    {4, "12.75", angle, 12.75f},
       {5, "99.9", length, 99.0f},  // truncated
       {5, "300", length, 256.0f},  // capped
       {5, "-5", length, 1.0f},     // at least the seed node
-      {5, "1e30", length, 256.0f},
-      {5, "x", length, 160.0f},
+      {5, "1e30", length, 256.0f}, {5, "x", length, 160.0f},
   };
   for (const StopIfCase& c : cases) {
     FiberTrackingStudy study;
@@ -96,7 +92,7 @@ TEST(StudyPanels, RegionRadiosAndUseGiveSelectors) {
       {ZTR_REGION_FREEHAND, true, false, ZTR_VIEW_SPHERICAL, ZTR_REGION_FREEHAND_ON_MAP},
       {ZTR_REGION_SPHERE, true, true, ZTR_VIEW_SPHERICAL, ZTR_REGION_SPHERE},
       {ZTR_REGION_LISTED, true, true, ZTR_VIEW_AXIAL, ZTR_REGION_LISTED},
-      {ZTR_REGION_LISTED, false, true, ZTR_VIEW_AXIAL, ZTR_REGION_NONE},    // " Use" off
+      {ZTR_REGION_LISTED, false, true, ZTR_VIEW_AXIAL, ZTR_REGION_NONE},     // " Use" off
       {ZTR_REGION_LISTED, false, false, ZTR_VIEW_AXIAL, ZTR_REGION_LISTED},  // no " Use" check
   };
   for (const RegionCase& c : cases) {
@@ -111,8 +107,10 @@ TEST(StudyPanels, RegionRadiosAndUseGiveSelectors) {
   // Back into a tab: 21 shows as "Freehand", -12 as " Use" off.
   StudyRegion region;
   region.selector = ZTR_REGION_FREEHAND_ON_MAP;
-  EXPECT_STREQ(tracking_region_choices()[size_t(region_panel(region, tracking_region_choices()).choice)].label,
-               "Freehand");
+  EXPECT_STREQ(
+      tracking_region_choices()[size_t(region_panel(region, tracking_region_choices()).choice)]
+          .label,
+      "Freehand");
   region.selector = ZTR_REGION_NONE;
   EXPECT_FALSE(region_panel(region, tracking_region_choices()).use);
 }
