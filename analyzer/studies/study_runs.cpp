@@ -71,8 +71,13 @@ int run_tracking_study(STUDY_OBJECT& study, const StudyRunContext& context,
     const int room = ZTR_FIBETRAK_MAX_SEEDS - int(seeds.size() / 3);
     generate_roi_seeds(*roi, spacing, room, &seeds, console);
   }
-  if (seeds.empty()) {
-    std::fprintf(console, "No seed points\n");
+  // A region that lies wholly outside the volume gives seeds that cannot track.
+  bool inside = false;
+  for (size_t i = 0; i + 2 < seeds.size() && !inside; i += 3) {
+    inside = position_in_volume(&seeds[i], size[0], size[1], size[2]);
+  }
+  if (!inside) {
+    std::fprintf(console, "No seed points in the volume\n");
     return no_result(console);
   }
   params.seed_count = int(seeds.size() / 3);

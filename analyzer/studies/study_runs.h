@@ -78,7 +78,7 @@ FibetrakDisplay fibetrak_display_of(const FiberTrackingStudy& study);
 // its kind, spaced by volume size, density and region), tracking, every target region (each
 // listed ROI is one target) and avoidance region marked, visible lines selected, display
 // primitives, summary; prints "Seed:%d, Lines:%d/%d\n"; with dumping the dump file. Fails
-// with "No seed points\n" when the seed region yields none.
+// with "No seed points in the volume\n" when the seed region yields none inside the volume.
 // Diffusion profile: the region (own sphere or outline, listed ROIs, or the host's box, which
 // the region then keeps) sampled, glyphs within the ranges, summary. Fails with "No sample
 // points in the region\n" when none lies in the volume.
