@@ -83,6 +83,10 @@ int run_tracking_study(STUDY_OBJECT& study, const StudyRunContext& context,
   params.seed_count = int(seeds.size() / 3);
   params.seeds = seeds.data();
 
+  if (target.rois.size() > 16) {
+    std::fprintf(console, "Warning: lines need to touch only the first 16 of %d target regions\n",
+                 int(target.rois.size()));
+  }
   std::vector<RegionTest> targets, avoided;
   for (const ROI_OBJECT* roi : target.rois) targets.push_back(prepare_region_test(*roi));
   for (const ROI_OBJECT* roi : avoid.rois) avoided.push_back(prepare_region_test(*roi));
