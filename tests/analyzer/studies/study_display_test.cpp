@@ -90,27 +90,6 @@ TEST(StudyDisplayGroup, OneSlotPerShapeInTheRegionsColours) {
   }
 }
 
-TEST(StudyDisplayGroup, StatisticsShapeIsTheMaskTheRunAnalyses) {
-  RoiList rois;
-  auto study = make_study_object(ZTR_STUDY_VOXEL_STATISTICS);
-  set_sphere(std::get<VoxelStatisticsStudy>(study->kind).region, {30, 30, 12}, 2.0f);
-  ASSERT_EQ(run_study(*study, sources_for(&rois)).status, 0);
-  const auto& mask = dynamic_cast<VoxelStatisticsResult&>(*study->result).mask;
-  int32_t surface = 0;  // set voxels with an unset face neighbour: one mesh each
-  const GridSize& n = phantom().size;
-  auto at = [&](int x, int y, int z) { return mask[(size_t(z) * n[1] + y) * n[0] + x] != 0; };
-  for (int z = 1; z + 1 < n[2]; ++z)
-    for (int y = 1; y + 1 < n[1]; ++y)
-      for (int x = 1; x + 1 < n[0]; ++x)
-        surface += at(x, y, z) && !(at(x - 1, y, z) && at(x + 1, y, z) && at(x, y - 1, z) &&
-                                    at(x, y + 1, z) && at(x, y, z - 1) && at(x, y, z + 1));
-  EXPECT_GT(surface, 0);
-  GroupPtr group = build_study_display_group(*study, rois, n);
-  ASSERT_EQ(group->count, 1);
-  EXPECT_EQ(static_cast<const ZTR_OBJECT_GROUP*>(group->objects[0])->count, surface);
-  EXPECT_EQ(static_cast<const ZTR_OBJECT_GROUP*>(study->group->objects[0])->count, surface);
-}
-
 TEST(VoxelizeTracklines, OnlyVisibleTrackingStudiesWithLines) {
   StudyList list;
   for (int32_t type : {ZTR_STUDY_FIBER_TRACKING, ZTR_STUDY_FIBER_TRACKING, ZTR_STUDY_VOXEL_STATISTICS}) {
