@@ -43,11 +43,17 @@ int resolve_study_region(const StudyRegion& region, const RoiList* rois, const G
     for (int32_t i = 0; i < count; ++i) {
       const uint16_t id = region.listed_ids[size_t(i)];
       const ROI_OBJECT* roi = rois ? find_roi(*rois, id) : nullptr;
+      // IDs that name no ROI any more are passed over; the region is what is left.
       if (!roi) {
-        std::fprintf(console, "Err: ROI %d listed in the %s region no longer exists\n", id, role);
-        return -1;
+        std::fprintf(console, "Warning: ROI %d listed in the %s region no longer exists\n", id,
+                     role);
+        continue;
       }
       resolved.rois.push_back(roi);
+    }
+    if (resolved.rois.empty()) {
+      std::fprintf(console, "Err: no ROI listed in the %s region exists\n", role);
+      return -1;
     }
   } else if (region.selector != ZTR_REGION_BOX_VOI && region.selector != ZTR_REGION_NONE) {
     std::fprintf(console, "Err: the %s region has the unknown selector %d\n", role,

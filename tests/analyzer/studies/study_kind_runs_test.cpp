@@ -77,6 +77,8 @@ TEST(TrackingRun, TargetKeepsOnlyLinesThroughItAndAvoidanceRemovesThem) {
 
   RoiList rois;
   const uint16_t listed_below = add_sphere_roi(rois, kColumnBelow, 3.0f)->id;
+  const uint16_t deleted = add_sphere_roi(rois, kCrossing, 3.0f)->id;
+  delete_roi(rois, deleted);
   struct Row {
     const char* name;
     std::function<void(FiberTrackingStudy&)> regions;
@@ -88,6 +90,8 @@ TEST(TrackingRun, TargetKeepsOnlyLinesThroughItAndAvoidanceRemovesThem) {
       // Some lines turn into the straight bundle at the crossing and reach below it.
       {"own target", [](FiberTrackingStudy& s) { set_sphere(s.target, kColumnBelow, 3.0f); }, kColumnBelow, 3.0f, true},
       {"listed target", [&](FiberTrackingStudy& s) { set_listed(s.target, {listed_below}); }, kColumnBelow, 3.0f, true},
+      // An ID that names no ROI any more takes no target bit: only the found ROI is required.
+      {"listed target and a deleted one", [&](FiberTrackingStudy& s) { set_listed(s.target, {deleted, listed_below}); }, kColumnBelow, 3.0f, true},
       {"own avoidance", [](FiberTrackingStudy& s) { set_sphere(s.avoidance, kCrossing, 3.0f); }, kCrossing, 3.0f, false},
   };
   std::vector<int32_t> visible;
@@ -110,13 +114,13 @@ TEST(TrackingRun, TargetKeepsOnlyLinesThroughItAndAvoidanceRemovesThem) {
     visible.push_back(result.visible_count);
   }
   EXPECT_EQ(visible[0], visible[1]) << "a listed sphere selects as the region's own sphere does";
+  EXPECT_EQ(visible[1], visible[2]) << "a deleted listed target requires nothing";
 }
 
 // Each failure leaves summary, status, result and group as the last good run left them.
 TEST(StudyRun, FailuresLeaveTheStudyAsItWas) {
   RoiList rois;
   const uint16_t gone = add_sphere_roi(rois, kArcSeed, 1.5f)->id;
-  const uint16_t kept = add_voxelgroup_roi(rois, label_mask(4))->id;
   delete_roi(rois, gone);
   struct Row {
     const char* name;
@@ -130,9 +134,9 @@ TEST(StudyRun, FailuresLeaveTheStudyAsItWas) {
       {"seed sphere outside the volume", ZTR_STUDY_FIBER_TRACKING,
        [](STUDY_OBJECT& st, StudyRunSources&) { set_sphere(std::get<FiberTrackingStudy>(st.kind).seed, kOutside, 2.0f); },
        "No seed points"},
-      {"deleted listed seed ROI", ZTR_STUDY_FIBER_TRACKING,
-       [&](STUDY_OBJECT& st, StudyRunSources&) { set_listed(std::get<FiberTrackingStudy>(st.kind).seed, {kept, gone}); },
-       "no longer exists"},
+      {"every listed seed ROI deleted", ZTR_STUDY_FIBER_TRACKING,
+       [&](STUDY_OBJECT& st, StudyRunSources&) { set_listed(std::get<FiberTrackingStudy>(st.kind).seed, {gone}); },
+       "no ROI listed in the seed region exists"},
       {"outline never drawn", ZTR_STUDY_FIBER_TRACKING,
        [](STUDY_OBJECT& st, StudyRunSources&) { std::get<FiberTrackingStudy>(st.kind).seed.selector = ZTR_REGION_FREEHAND; },
        "no outline drawn"},
@@ -141,7 +145,7 @@ TEST(StudyRun, FailuresLeaveTheStudyAsItWas) {
        "lists no ROI"},
       {"statistics of a deleted ROI", ZTR_STUDY_VOXEL_STATISTICS,
        [&](STUDY_OBJECT& st, StudyRunSources&) { set_listed(std::get<VoxelStatisticsStudy>(st.kind).region, {gone}); },
-       "no longer exists"},
+       "region exists"},
       {"statistics of a box outside", ZTR_STUDY_VOXEL_STATISTICS,
        [](STUDY_OBJECT&, StudyRunSources& s) { s.box_origin = {-20, -20, -20}; },
        "holds no voxel"},
