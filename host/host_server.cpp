@@ -344,13 +344,26 @@ bool HostServer::poll() {
     if (have_last_ && key == last_key_) {
       // A repeated write of the request already acted on. A client that cleared the
       // message board and asks again gets the acceptance again, without a second effect.
+      // But the board also still holds a request whose client saw its acceptance, cleared
+      // the board and is about to write its next one, maybe of the same type: an answer
+      // now would be taken for that one's. So the same request must stay on the cleared
+      // board for a while first, as a client asking again keeps writing it.
       if (!last_refused_ && waits_for_acceptance(r.type) && !follow_up_.active &&
           posted_type() == ZTRipc_NO_VALUE) {
-        post_accepted(r.type);
-        acted = true;
+        if (!repeat_pending_) {
+          repeat_pending_ = true;
+          repeat_since_ = now;
+        } else if (now - repeat_since_ >= repeat_settle_ && read_request().key() == key) {
+          post_accepted(r.type);
+          repeat_pending_ = false;
+          acted = true;
+        }
+      } else {
+        repeat_pending_ = false;
       }
       settling_key_.clear();
     } else if (key != settling_key_) {
+      repeat_pending_ = false;
       settling_key_ = key;
       settling_since_ = now;
     } else if (now - settling_since_ >= settle_) {

@@ -113,6 +113,7 @@ class HostServer {
   void set_follow_up_quiet(std::chrono::microseconds quiet) { quiet_ = quiet; }
   // How long a new request must read the same before the host acts on it.
   void set_settle_time(std::chrono::microseconds settle) { settle_ = settle; }
+  void set_repeat_settle_time(std::chrono::microseconds settle) { repeat_settle_ = settle; }
 
   // Removes the client's boards; the destructor does this too. Idempotent.
   void remove_boards();
@@ -176,6 +177,11 @@ class HostServer {
   } follow_up_;
   std::chrono::microseconds quiet_{3000};
   std::chrono::microseconds settle_{200};
+  // How long a request already answered must stay on a cleared message board before it is
+  // answered again (see poll).
+  std::chrono::microseconds repeat_settle_{100000};
+  bool repeat_pending_ = false;
+  Clock::time_point repeat_since_;
 };
 
 }  // namespace ztr::host

@@ -63,8 +63,9 @@ enum class FileKind : int {
   StudyObject,
   NiftiMask,
   WorkSession,
+  StudyDump,
 };
-inline constexpr int ZTR_FILE_KIND_COUNT = 8;
+inline constexpr int ZTR_FILE_KIND_COUNT = 9;
 
 // Numbering of new studies; clean-up resets all of them so that names start at 1 again.
 // (The ROI list keeps its own ID and name counters.)

@@ -7,7 +7,12 @@
 
 #include "analyzer/app/roi_session.h"
 #include "analyzer/app/session.h"
+#include "analyzer/app/slice_views.h"
 #include "analyzer/app/startup.h"
+#include "analyzer/app/text_format.h"
+#include "analyzer/rtnn/rtnn_files.h"
+#include "analyzer/studies/study_display.h"
+#include "analyzer/studies/study_runs.h"
 #include "analyzer/objects/roi_object.h"
 #include "analyzer/studies/study_host_ipc.h"
 #include "sdk/ipc/object_group.h"
@@ -80,18 +85,69 @@ StudyGridSize study_grid(const AppState& state) {
   return {grid[0], grid[1], grid[2]};
 }
 
-// The kind runs of this state. None are bound yet: a run then fails and says so.
+// The kind runs over this state: the loaded DTI data, the ROIs, the host's box as last
+// broadcast, the thread count, the loaded networks; a dump asks for its file name.
 StudyKindRuns study_kind_runs(AppState& state, Dialogs& dialogs) {
-  (void)state;
-  (void)dialogs;
-  return {};
+  return make_study_kind_runs([&state, &dialogs] {
+    StudyRunSources sources;
+    sources.dti = state.dti_ready() ? state.dti.get() : nullptr;
+    sources.rois = &state.roi_editor.rois;
+    if (state.broadcast) {
+      for (int a = 0; a < 3; ++a) {
+        sources.box_origin[size_t(a)] = state.broadcast->box_origin[a];
+        sources.box_size[size_t(a)] = state.broadcast->box_size[a];
+      }
+    }
+    sources.threads = state.thread_count;
+    sources.notices = &dialogs;
+    sources.rtnns = state.rtnn_count() > 0 ? &rtnn_table() : nullptr;
+    sources.dump_path = [&state, &dialogs](const char* initial_name) {
+      std::string chosen = state.file_name(FileKind::StudyDump);
+      if (dialogs.file_selection(chosen, initial_name, FileSelectionKind::Save) !=
+          ZTR_DIALOG_OK) {
+        return std::string();
+      }
+      state.file_name(FileKind::StudyDump) = chosen;
+      return chosen;
+    };
+    return sources;
+  });
 }
 
-// The active study's regions as host objects; none yet.
+// The active study's regions as host objects.
 ZTR_OBJECT_GROUP* study_display_group(AppState& state, const STUDY_OBJECT& study) {
-  (void)state;
-  (void)study;
-  return nullptr;
+  return build_study_display_group(study, state.roi_editor.rois, volume_grid(state)).release();
+}
+
+// A voxelized volume's channel goes to the host first and joins the loaded volume only when
+// the host took it, as converted ROIs do.
+void append_voxelized(AppState& state, Dialogs& dialogs, VolumePtr voxelized) {
+  if (!voxelized) return;
+  RawVolumeData* volume = state.dti ? state.dti->volume : state.volume.get();
+  std::fputs("start transfer... ", stderr);
+  if (state.ipc_available != 1 || ZTRipc_AppendSingleChannel(voxelized.get(), 0) != 0) {
+    std::fputs("failed; the channel is not added\n", stderr);
+    dialogs.set_message_line(" tracklines NOT voxelized.");
+    return;
+  }
+  if (ZTR_AppendChannelCopy(volume, voxelized.get(), 0) != 0) {
+    std::fputs("failed; the channel is not added here\n", stderr);
+    dialogs.set_message_line(" tracklines NOT voxelized.");
+    return;
+  }
+  std::fputs("end\n", stderr);
+  refresh_views(state);
+  dialogs.set_message_line(
+      format_text(" tracklines voxelized to channel %d.", volume->header->channels - 1));
+}
+
+void voxelize(AppState& state, Dialogs& dialogs, TracklineVoxelization kind) {
+  if (!state.dti_ready()) {
+    show_mpg_not_ready_notice(dialogs);
+    return;
+  }
+  append_voxelized(state, dialogs,
+                   voxelize_visible_tracklines(state.studies, kind, volume_grid(state)));
 }
 
 // After a command that changed the list: the page shows the active study and the host its
@@ -143,8 +199,8 @@ void analyze_all(AppState& state, Dialogs& dialogs, bool skip_done) {
   if (!realtime) state.realtime_analysis = 0;
   env.realtime = nullptr;
   if (failed > 0) {
-    dialogs.set_message_line(failed == 1 ? "1 analysis failed."
-                                         : std::to_string(failed) + " analyses failed.");
+    env.page->set_message_line(failed == 1 ? "1 analysis failed."
+                                           : std::to_string(failed) + " analyses failed.");
   }
   study_list_changed(state);
 }
@@ -427,4 +483,26 @@ void export_study_object_command(AppState& state, Dialogs& dialogs) {
     std::fprintf(stderr, "Err: %s\n", reason.c_str());
     dialogs.notice("Warning", "Study object NOT saved.\n" + reason);
   }
+}
+
+// ---- Special ------------------------------------------------------------------------------
+
+void voxelize_tracklines_grey_command(AppState& state, Dialogs& dialogs) {
+  voxelize(state, dialogs, TracklineVoxelization::Grey);
+}
+
+void voxelize_tracklines_colour_command(AppState& state, Dialogs& dialogs) {
+  voxelize(state, dialogs, TracklineVoxelization::Colour);
+}
+
+void voxelize_tracklines_roi_command(AppState& state, Dialogs& dialogs) {
+  if (!state.dti_ready()) {
+    show_mpg_not_ready_notice(dialogs);
+    return;
+  }
+  ROI_OBJECT* roi = voxelize_visible_tracklines_to_roi(state.studies, state.roi_editor.rois,
+                                                       volume_grid(state));
+  if (!roi) return;
+  roi_select_command(state, roi->id);
+  dialogs.set_message_line(" tracklines voxelized to a voxelgroup ROI.");
 }

@@ -72,6 +72,15 @@ void study_preset_corpus_callosum_command(AppState& state, Dialogs& dialogs);
 void study_record_summary_command(AppState& state, Dialogs& dialogs);
 void study_restore_summary_command(AppState& state, Dialogs& dialogs);
 
+// ---- Special ------------------------------------------------------------------------------
+
+// /Special/Voxelize visible tracklines as/...: the lines of every visible fiber tracking study
+// as a grey or colour channel (to the host, then the loaded volume) or a new voxelgroup ROI
+// named "Voxelized tracklines".
+void voxelize_tracklines_grey_command(AppState& state, Dialogs& dialogs);
+void voxelize_tracklines_colour_command(AppState& state, Dialogs& dialogs);
+void voxelize_tracklines_roi_command(AppState& state, Dialogs& dialogs);
+
 // ---- File ---------------------------------------------------------------------------------
 
 // Both show the study performer page first.

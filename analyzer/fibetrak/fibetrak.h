@@ -12,19 +12,13 @@
 
 #include "analyzer/dti/dti_data.h"
 #include "analyzer/fibetrak/track_fit.h"
+#include "analyzer/region_codes.h"
 
 inline constexpr int ZTR_FIBETRAK_TRACKING_SCHEME_E1 = 123;
 inline constexpr int ZTR_FIBETRAK_TRACKING_SCHEME_ANISOCOMP = 345;
 inline constexpr int ZTR_FIBETRAK_SEED_DENSITY_NORMAL = 542;
 inline constexpr int ZTR_FIBETRAK_SEED_DENSITY_HIGH = 723;
 
-// Region selector codes, shared by seed, target and avoidance regions of every study kind.
-inline constexpr int ZTR_REGION_SPHERE = 435;
-inline constexpr int ZTR_REGION_FREEHAND = 981;
-inline constexpr int ZTR_REGION_FREEHAND_SPHERICAL_MAP = 21;
-inline constexpr int ZTR_REGION_LISTED = 54;
-inline constexpr int ZTR_REGION_HOST_BOX = -456;
-inline constexpr int ZTR_REGION_NONE = -12;
 
 // Half-lines hold at most this many nodes, seed included; the engine clamps every run's
 // length to 1 .. this.
@@ -182,6 +176,13 @@ int generate_voxelgroup_seeds(const int32_t origin[3], const int32_t size[3],
 int generate_freehand_seeds(std::span<const uint8_t> mask, const float origin[3],
                             const float u[3], const float v[3], float scale, float spacing,
                             int limit, std::vector<float>* table, std::FILE* console = stderr);
+// Where mask point (a, b) (fractional pixels) lies in the volume; false when it shows none.
+using MaskPointMapping = std::function<bool(float a, float b, float out[3])>;
+// The same grid on the mask with any mapping of mask points to the volume (a spherical map's
+// sphere as well as a plane); the plane version above is this with the plane's mapping.
+int generate_mapped_freehand_seeds(std::span<const uint8_t> mask, float scale, float spacing,
+                                   int limit, const MaskPointMapping& to_volume,
+                                   std::vector<float>* table, std::FILE* console = stderr);
 
 // True when the position lies in the volume: truncated toward zero, every coordinate is in
 // 0 .. size-1 (so (-1, 0) is inside). NaN is outside.

@@ -60,7 +60,7 @@ float GaussianDeviates::next() {
 float seed_spacing(int32_t volume_x, int seed_region, int density) {
   const float d = static_cast<float>(volume_x) / 256.0f;
   const bool high = density == ZTR_FIBETRAK_SEED_DENSITY_HIGH;
-  if (seed_region == ZTR_REGION_FREEHAND || seed_region == ZTR_REGION_FREEHAND_SPHERICAL_MAP) {
+  if (seed_region == ZTR_REGION_FREEHAND || seed_region == ZTR_REGION_FREEHAND_ON_MAP) {
     return high ? 0.5f * d : d;
   }
   return high ? d : 1.5f * d;
@@ -134,14 +134,16 @@ int generate_voxelgroup_seeds(const int32_t o[3], const int32_t size[3],
   return appended;
 }
 
-int generate_freehand_seeds(std::span<const uint8_t> mask, const float o[3], const float u[3],
-                            const float v[3], float s, float spacing, int limit,
-                            std::vector<float>* table, std::FILE* console) {
+int generate_mapped_freehand_seeds(std::span<const uint8_t> mask, float s, float spacing,
+                                   int limit, const MaskPointMapping& to_volume,
+                                   std::vector<float>* table, std::FILE* console) {
   if (limit < 1) {
     std::fprintf(console, "maxPoints=0?\n");
     return 0;
   }
-  if (!table || mask.size() < 256 * 256 || !(s > 0.0f) || !(spacing > 0.0f)) return 0;
+  if (!table || !to_volume || mask.size() < 256 * 256 || !(s > 0.0f) || !(spacing > 0.0f)) {
+    return 0;
+  }
   const float p = spacing * s;
   const float sigma = p * 1.0f;
   const double cells = std::floor(256.0 / p);
@@ -157,11 +159,21 @@ int generate_freehand_seeds(std::span<const uint8_t> mask, const float o[3], con
       if (!(pa >= 0 && pa <= 255 && pb >= 0 && pb <= 255)) continue;
       if (mask[static_cast<size_t>(pb) * 256 + static_cast<size_t>(pa)] != 255) continue;
       if (appended >= limit) return appended;
-      append(table, o[0] + ((a - 128) * u[0] + (b - 128) * v[0]) / s,
-             o[1] + ((a - 128) * u[1] + (b - 128) * v[1]) / s,
-             o[2] + ((a - 128) * u[2] + (b - 128) * v[2]) / s);
+      float x[3];
+      if (!to_volume(a, b, x)) continue;
+      append(table, x[0], x[1], x[2]);
       ++appended;
     }
   }
   return appended;
+}
+
+int generate_freehand_seeds(std::span<const uint8_t> mask, const float o[3], const float u[3],
+                            const float v[3], float s, float spacing, int limit,
+                            std::vector<float>* table, std::FILE* console) {
+  const MaskPointMapping plane = [o, u, v, s](float a, float b, float x[3]) {
+    for (int k = 0; k < 3; ++k) x[k] = o[k] + ((a - 128) * u[k] + (b - 128) * v[k]) / s;
+    return true;
+  };
+  return generate_mapped_freehand_seeds(mask, s, spacing, limit, plane, table, console);
 }

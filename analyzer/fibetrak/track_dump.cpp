@@ -1,9 +1,15 @@
 // The dump file of a tracking result: visible lines as text, millimetres and lambdas x1000.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "analyzer/fibetrak/track_display.h"
 
@@ -95,11 +101,33 @@ int dump_fibetrak_buffer(const ZTR_FIBETRAK_BUFFER& buffer, std::FILE* f, float 
 
 int dump_fibetrak_file(const ZTR_FIBETRAK_BUFFER& buffer, const char* path, float voxel_size,
                        std::FILE* console) {
-  std::FILE* f = path ? std::fopen(path, "w") : nullptr;
+  // Written under a temporary name beside the file and renamed when complete, so that a
+  // failed dump never leaves a partial file under the name or spoils an older dump.
+  std::string temporary = std::string(path ? path : "") + ".XXXXXX";
+  const int fd = path ? mkstemp(temporary.data()) : -1;
+  std::FILE* f = fd >= 0 ? fdopen(fd, "w") : nullptr;
   if (!f) {
     std::fprintf(console, "Err: cannot open the dump file %s (%s)\n", path ? path : "(none)",
                  std::strerror(errno));
+    if (fd >= 0) {
+      close(fd);
+      unlink(temporary.c_str());
+    }
     return -1;
   }
-  return dump_fibetrak_buffer(buffer, f, voxel_size, console);
+  const int written = dump_fibetrak_buffer(buffer, f, voxel_size, console);
+  if (written < 0) {
+    unlink(temporary.c_str());
+    return -1;
+  }
+  // mkstemp creates the file for its owner only; a dump is an ordinary file.
+  const mode_t mask = umask(0);
+  umask(mask);
+  chmod(temporary.c_str(), 0666 & ~mask);
+  if (std::rename(temporary.c_str(), path) != 0) {
+    std::fprintf(console, "Err: cannot write the dump file %s (%s)\n", path, std::strerror(errno));
+    unlink(temporary.c_str());
+    return -1;
+  }
+  return written;
 }

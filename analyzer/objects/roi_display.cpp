@@ -161,17 +161,21 @@ void* roi_shape(const ROI_OBJECT& roi, const GridSize& size, int32_t* type) {
 
 }  // namespace
 
+int append_roi_shape(ZTR_OBJECT_GROUP* group, const ROI_OBJECT& roi, const GridSize& size,
+                     const ZTR_OBJECT_COLOR& colour) {
+  if (group == nullptr) return -1;
+  int32_t type = 0;
+  void* shape = roi_shape(roi, size, &type);
+  if (shape == nullptr) return -1;
+  return ZTR_AppendObject(group, type, shape, &colour, 1);
+}
+
 ZTR_OBJECT_GROUP* build_roi_display_group(const RoiList& rois, const GridSize& size) {
   const std::vector<ROI_OBJECT*> items = roi_items(rois);
   ZTR_OBJECT_GROUP* group = ZTR_NewObjectGroup(int32_t(items.size()));
   if (group == nullptr) return nullptr;
   for (const ROI_OBJECT* roi : items) {
-    if (roi->visibility != 1) continue;
-    int32_t type = 0;
-    void* shape = roi_shape(*roi, size, &type);
-    if (shape == nullptr) continue;
-    const ZTR_OBJECT_COLOR colour = roi_display_colour(*roi);
-    ZTR_AppendObject(group, type, shape, &colour, 1);
+    if (roi->visibility == 1) append_roi_shape(group, *roi, size, roi_display_colour(*roi));
   }
   return group;
 }

@@ -23,6 +23,15 @@ ZTR_OBJECT_GROUP* mask_to_shape_group(const std::vector<uint8_t>& mask, const Gr
 // RGBA colour of a ROI: components / 65535, alpha 1.
 ZTR_OBJECT_COLOR roi_display_colour(const ROI_OBJECT& roi);
 
+// Appends the ROI's shape as the display group shows it, in `colour`: a sphere (type 11) of
+// the ROI's radius (centre rounded to whole voxels, or on a spherical-map view the point the
+// map designates), the outline of a freehand ROI as a polyline (type 61) through the view's
+// plane, or the shape group (type 99) of a voxelgroup's mask on a volume of `size`. The
+// ROI's visibility is not looked at. 0, or -1 when the ROI has no shape (no outline, no
+// voxels), memory runs out or the group is full.
+int append_roi_shape(ZTR_OBJECT_GROUP* group, const ROI_OBJECT& roi, const GridSize& size,
+                     const ZTR_OBJECT_COLOR& colour);
+
 // The display object group of the visible ROIs, one slot per ROI of the list: a sphere of the
 // ROI's radius (centre rounded to whole voxels, or on a spherical-map view the point the map
 // designates), the outline of a freehand ROI as a polyline through the view's plane, the

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <memory>
 
+#include "analyzer/fibetrak/fibetrak.h"
+
 namespace {
 
 constexpr int kPixels = ZTR_VIEW_SIZE;
@@ -401,5 +403,47 @@ RegionTest prepare_region_test(const ROI_OBJECT& roi) {
       return roi.group ? group_test(*roi.group) : RegionTest(never);
     default:
       return never;
+  }
+}
+
+int generate_roi_seeds(const ROI_OBJECT& roi, float spacing, int limit, std::vector<float>* table,
+                       std::FILE* console) {
+  switch (roi.type) {
+    case ZTR_ROI_SPHERICAL: {
+      const Vec3 c = roi_sphere_centre(roi.view);
+      return generate_sphere_seeds(c.data(), roi.view.sphere_radius, spacing, limit, table,
+                                   console);
+    }
+    case ZTR_ROI_FREEHAND: {
+      if (roi.view.overlay.size() != size_t(kPixels) * kPixels) return 0;
+      const RoiView& view = roi.view;
+      const MaskPointMapping to_volume = [&view](float a, float b, float out[3]) {
+        Vec3 p;
+        if (!view_pixel_to_volume(view, a, b, &p)) return false;
+        for (int k = 0; k < 3; ++k) out[k] = p[k];
+        return true;
+      };
+      return generate_mapped_freehand_seeds(view.overlay, view.zoom, spacing, limit, to_volume,
+                                            table, console);
+    }
+    case ZTR_ROI_VOXELGROUP: {
+      if (!roi.group) return 0;
+      const VoxelGroup& g = *roi.group;
+      const int64_t voxels = g.box_voxels();
+      if (voxels <= 0) return 0;
+      if (g.storage == ZTR_GROUP_BITS) {
+        return generate_voxelgroup_seeds(g.origin.data(), g.size.data(), g.data, spacing, limit,
+                                         table, console);
+      }
+      // A group kept one byte per voxel seeds from the same bits.
+      std::vector<uint8_t> bits(size_t(voxels / 8 + 1), 0);
+      for (int64_t i = 0; i < voxels && size_t(i) < g.data.size(); ++i) {
+        if (g.data[size_t(i)] != 0) bits[size_t(i / 8)] |= uint8_t(1u << (i % 8));
+      }
+      return generate_voxelgroup_seeds(g.origin.data(), g.size.data(), bits, spacing, limit,
+                                       table, console);
+    }
+    default:
+      return 0;
   }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -50,3 +51,10 @@ using RegionTest = std::function<bool(const float current[3], const float previo
 // - voxelgroup: the voxel holding current (floor of each coordinate) is in the group.
 // A ROI without a region (no overlay, no group) gives a test that is always false.
 RegionTest prepare_region_test(const ROI_OBJECT& roi);
+
+// Seeds of the ROI's kind appended to `table` while it holds fewer than `limit` seeds: the
+// jittered grid inside the sphere (spherical-map centre rule), on the freehand overlay's
+// inside pixels carried through the view's plane or onto its spherical map, or inside the
+// voxel group. Returns the number appended (0 for a ROI without a region).
+int generate_roi_seeds(const ROI_OBJECT& roi, float spacing, int limit, std::vector<float>* table,
+                       std::FILE* console = stderr);

@@ -8,18 +8,9 @@
 #include <vector>
 
 #include "analyzer/dti/dti_data.h"
+#include "analyzer/region_codes.h"
 #include "sdk/volume/box.h"
 #include "sdk/volume/raw_volume.h"
-
-// Region selectors shared by the study kinds.
-enum : int32_t {
-  ZTR_REGION_SPHERE = 435,
-  ZTR_REGION_FREEHAND = 981,
-  ZTR_REGION_FREEHAND_ON_MAP = 21,
-  ZTR_REGION_LISTED = 54,
-  ZTR_REGION_BOX_VOI = -456,
-  ZTR_REGION_NONE = -12,
-};
 
 // A voxel group: a box of the volume and one byte per box voxel (x fastest), non-zero
 // meaning inside.

@@ -83,6 +83,7 @@ class HostServerTest : public ::testing::Test {
     server_ = std::make_unique<HostServer>(number_, std::move(state));
     server_->set_settle_time(std::chrono::microseconds(0));
     server_->set_follow_up_quiet(std::chrono::microseconds(2000));
+    server_->set_repeat_settle_time(std::chrono::microseconds(0));
     client_ = std::make_unique<ScriptedClient>(number_);
   }
   void TearDown() override {
@@ -169,6 +170,30 @@ TEST_F(HostServerTest, RepeatedRequestAfterTheClientClearedTheBoardIsAcceptedAga
   EXPECT_EQ(client_->message_type(), ZTRipc_MESSAGE_TYPE_REQUEST_ACCEPTED);
   EXPECT_EQ(client_->accepted(), ZTRipc_REQUEST_TYPE_REMOVE_OBJECT_GROUP);
   EXPECT_EQ(server_->state().answered[ZTRipc_REQUEST_TYPE_REMOVE_OBJECT_GROUP], 1);
+}
+
+TEST_F(HostServerTest, AnAnsweredRequestLeftOnTheBoardIsNotAnsweredAgainForTheNextOne) {
+  // A client removes two groups back to back: after the first acceptance it clears the
+  // message board, and the first request stays on the request board until it writes the
+  // second. An answer to that stale request would be taken as the second one's.
+  server_->set_repeat_settle_time(std::chrono::seconds(60));
+  for (int i = 0; i < 2; ++i) {
+    client_->write(ZTRipc_REQUEST_TYPE_CREATE_OBJECT_GROUP);
+    polls(3);
+    client_->clear_messages();
+  }
+  const int32_t first = 1, second = 2;
+  client_->write(ZTRipc_REQUEST_TYPE_REMOVE_OBJECT_GROUP, &first, 4);
+  polls(3);
+  EXPECT_EQ(client_->accepted(), ZTRipc_REQUEST_TYPE_REMOVE_OBJECT_GROUP);
+  client_->clear_messages();
+  polls(20);
+  EXPECT_EQ(client_->message_type(), ZTRipc_NO_VALUE);
+  client_->write(ZTRipc_REQUEST_TYPE_REMOVE_OBJECT_GROUP, &second, 4);
+  polls(3);
+  EXPECT_EQ(client_->accepted(), ZTRipc_REQUEST_TYPE_REMOVE_OBJECT_GROUP);
+  EXPECT_TRUE(server_->state().groups.empty());
+  EXPECT_EQ(server_->state().answered[ZTRipc_REQUEST_TYPE_REMOVE_OBJECT_GROUP], 2);
 }
 
 TEST_F(HostServerTest, RequestsOfAnotherClientAreRefusedWhileOneIsConnected) {

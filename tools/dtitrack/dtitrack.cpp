@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "analyzer/fibetrak/fibetrak_run.h"
 #include "analyzer/fibetrak/track_files.h"
 #include "analyzer/io/atomic_file.h"
 #include "analyzer/io/nifti_volume.h"
@@ -315,35 +316,29 @@ int run_dtitrack(const DtitrackOptions& options, std::string* summary_line, std:
     ZTR_FIBETRAK_PARAMETER params = options.params;
     params.seed_count = static_cast<int>(seeds.size() / 3);
     params.seeds = seeds.data();
-    FiberTrackingOptions run;
-    run.fit = fit.get();
     const auto started = std::chrono::steady_clock::now();
     std::fprintf(stderr, "loaded and seeded in %.3f s\n", std::chrono::duration<double>(started - begun).count());
-    FibetrakBufferPtr buffer = fiber_tracking(input.data.get(), &params, options.threads, run);
-    if (!buffer) {
-      *error = "tracking failed";
+    FibetrakRunOptions run;
+    run.workers = options.threads;
+    run.region_threads = options.threads;
+    run.fit = fit.get();
+    run.tracked = [&started](const ZTR_FIBETRAK_BUFFER& tracked) {
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      long long steps = 0;
+      for (const auto& line : tracked.lines) steps += line->forward->count + line->backward->count - 2;
+      std::fprintf(stderr, "tracked %d lines from %d seeds, %lld steps in %.3f s\n",
+                   tracked.line_count, tracked.seed_count, steps, seconds);
+    };
+    FibetrakRunResult tracking;
+    if (run_fiber_tracking(input.data.get(), &params, targets, avoid, options.display, run,
+                           &tracking, error) != 0) {
       return kToolFailed;
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    long long steps = 0;
-    for (const auto& line : buffer->lines) steps += line->forward->count + line->backward->count - 2;
-    std::fprintf(stderr, "tracked %d lines from %d seeds, %lld steps in %.3f s\n",
-                 buffer->line_count, buffer->seed_count, steps, seconds);
-
-    const int target_count = mark_lines_by_regions(buffer.get(), ZTR_FIBETRAK_TARGET_SET, targets,
-                                                   options.threads);
-    mark_lines_by_regions(buffer.get(), ZTR_FIBETRAK_AVOID_SET, avoid, options.threads);
-    const int visible = select_visible_lines(buffer.get(), target_count);
-
-    std::string status;
-    std::unique_ptr<ZTR_OBJECT_GROUP, void (*)(ZTR_OBJECT_GROUP*)> group(
-        build_track_display(*buffer, options.display, *fit, &status), ZTR_DeleteObjectGroup);
-    if (!group) {
-      *error = "out of memory for the display primitives";
-      return kToolFailed;
-    }
-    if (!write_text_file(out / "summary.txt", fibetrak_summary(*buffer, group.get()) + status, error)) {
+    const ZTR_FIBETRAK_BUFFER* buffer = tracking.buffer.get();
+    const ZTR_OBJECT_GROUP* group = tracking.group.get();
+    const int visible = tracking.visible;
+    if (!write_text_file(out / "summary.txt", tracking.summary + tracking.status, error)) {
       return kToolFailed;
     }
     const VoxelToScanner affine = input.geometry.voxel_to_scanner();
@@ -359,10 +354,7 @@ int run_dtitrack(const DtitrackOptions& options, std::string* summary_line, std:
         },
         [&](std::string* e) { return write_group_vtk((out / "tracks.vtk").string(), *group, affine, e); },
         [&](std::string* e) {
-          const fs::path part = out / "dump.txt.part";
-          if (dump_fibetrak_file(*buffer, part.c_str(), dump_voxel_size) < 0 ||
-              std::rename(part.c_str(), (out / "dump.txt").c_str()) != 0) {
-            std::remove(part.c_str());
+          if (dump_fibetrak_file(*buffer, (out / "dump.txt").c_str(), dump_voxel_size) < 0) {
             *e = "cannot write " + (out / "dump.txt").string();
             return false;
           }

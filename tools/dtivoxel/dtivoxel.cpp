@@ -14,6 +14,7 @@
 #include "analyzer/io/nifti_volume.h"
 #include "analyzer/voxel/diffusion_profile.h"
 #include "analyzer/voxel/voxel_growing.h"
+#include "analyzer/voxel/voxel_runs.h"
 #include "analyzer/voxel/voxel_statistics.h"
 #include "tools/common/mask_io.h"
 #include "tools/dtivoxel/glyph_vtk.h"
@@ -254,33 +255,27 @@ int run_stats(const DtivoxelOptions& o, std::string* report, std::string* error)
   STATISTICS_REGION region;
   region.selector = ZTR_REGION_LISTED;
   for (const VOXEL_GROUP_BOX& g : groups) region.voxel_groups.push_back(&g);
-  const RawVolumeData* volume = loaded.input.volume.get();
-  const int32_t dims[3] = {volume->header->x, volume->header->y, volume->header->z};
-  VolumePtr mask(ZTR_NewSingleChannelRawVolumeData(dims, ZTR_TYPE_UINT8, ZTR_ATTRIBUTE_PLAIN));
-  if (!mask || build_statistics_mask(region, mask.get()) != 0) {
-    *error = "out of memory";
-    return kToolFailed;
-  }
-  ROI_DTI_STATISTICS statistics;
-  if (compute_region_statistics(loaded.input.data.get(), mask.get(), &statistics) != 0) {
-    *error = "the statistics could not be computed";
-    return kToolFailed;
-  }
   const bool two = groups.size() == 2;
-  const double distance = two ? voxelgroup_distance(groups[0], groups[1], loaded.input.geometry.voxel_size)
-                              : -1.0;
-  if (two && distance < 0.0) {
-    std::fprintf(stderr, "Warning: a mask is empty; no distance between them\n");
+  RegionStatisticsOptions options;
+  if (two) {
+    options.distance_groups[0] = &groups[0];
+    options.distance_groups[1] = &groups[1];
   }
-  const std::string summary = statistics_summary_text(statistics, distance, nullptr);
-  if (!write_text_file((fs::path(o.out) / "stats.txt").string(), summary, error) ||
+  for (int a = 0; a < 3; ++a) options.voxel_size[a] = loaded.input.geometry.voxel_size[a];
+  RegionStatisticsRun run;
+  if (run_region_statistics(loaded.input.data.get(), region, options, &run, error) != 0) {
+    return kToolFailed;
+  }
+  const ROI_DTI_STATISTICS& statistics = run.statistics;
+  const RawVolumeData* mask = run.mask.get();
+  if (!write_text_file((fs::path(o.out) / "stats.txt").string(), run.summary, error) ||
       !write_text_file((fs::path(o.out) / "stats.json").string(),
-                       statistics_json(statistics, distance, two), error)) {
+                       statistics_json(statistics, run.distance_mm, two), error)) {
     return kToolFailed;
   }
   if (o.dump_adc) {
     const std::string path = (fs::path(o.out) / kAdcProfileFileName).string();
-    if (dump_adc_profile(loaded.input.data.get(), mask.get(), path) != 0) {
+    if (dump_adc_profile(loaded.input.data.get(), mask, path) != 0) {
       *error = "the ADC dump could not be written to " + path;
       return kToolFailed;
     }
@@ -313,8 +308,6 @@ int run_profile(const DtivoxelOptions& o, std::string* report, std::string* erro
   setting.so_low = o.so_range.low;
   setting.so_high = o.so_range.high;
 
-  const RawVolumeData* volume = loaded.input.volume.get();
-  const int32_t dims[3] = {volume->header->x, volume->header->y, volume->header->z};
   PROFILE_REGION region;
   std::vector<VOXEL_GROUP_BOX> groups;
   if (o.has_box) {
@@ -333,35 +326,18 @@ int run_profile(const DtivoxelOptions& o, std::string* report, std::string* erro
     groups.push_back(voxel_group_from_mask(v.get()));
     region.voxel_groups.push_back(&groups[0]);
   }
-  const float spacing = profile_spacing(setting.density, dims[0]);
-  const float scale = profile_symbol_scale(setting.density, spacing);
-  std::vector<float> points;
-  const int32_t count = sample_profile_points(region, spacing, dims, &points);
-  setting.point_count = count;
-  setting.point_table = points.data();
-  std::unique_ptr<ZTR_OBJECT_GROUP, void (*)(ZTR_OBJECT_GROUP*)> group(ZTR_NewObjectGroup(count),
-                                                                        ZTR_DeleteObjectGroup);
-  if (!group) {
-    *error = "out of memory";
+  ProfileRun run;
+  if (run_diffusion_profile(loaded.input.data.get(), setting, std::span(&region, 1), &run, error) != 0) {
     return kToolFailed;
   }
-  int32_t left_out = 0;
-  const DiffusionTensorImageData* data = loaded.input.data.get();
-  std::string summary;
-  const int32_t drawn = draw_profile_symbols(
-      data, setting, points,
-      [&](const float p[3], const ZTR_DTI_TENSOR& t) {
-        if (make_profile_symbol(data, setting, scale, p, t, group.get()) != 0) ++left_out;
-      },
-      &summary);
-  if (drawn < 0) {
-    *error = "the profile could not be drawn";
+  if (run.left_out > 0) {
+    *error = std::to_string(run.left_out) + " glyphs could not be built (out of memory)";
     return kToolFailed;
   }
-  if (left_out > 0) {
-    *error = std::to_string(left_out) + " glyphs could not be built (out of memory)";
-    return kToolFailed;
-  }
+  const ZTR_OBJECT_GROUP* group = run.group.get();
+  const int32_t count = int32_t(run.points.size() / 3);
+  const int32_t drawn = run.drawn;
+  const std::string& summary = run.summary;
   if (!write_glyphs_vtk(*group, loaded.input.geometry, (fs::path(o.out) / "glyphs.vtk").string(), error) ||
       !write_text_file((fs::path(o.out) / "summary.txt").string(), summary + "\n", error)) {
     return kToolFailed;

@@ -10,6 +10,8 @@
 #include "analyzer/app/session.h"
 #include "analyzer/app/study_session.h"
 #include "analyzer/app/work_session_commands.h"
+#include "analyzer/dti/tensor_phantom.h"
+#include "analyzer/studies/study_runs.h"
 #include "tests/analyzer/app/app_fixtures.h"
 #include "tests/analyzer/app/scripted_dialogs.h"
 #include "tests/analyzer/studies/study_test_support.h"
@@ -174,6 +176,82 @@ TEST_F(StudySessionTest, AWorkSessionRestoresItsStudiesWithTheActiveOneInThePane
   study_select_command(state, 2);
   EXPECT_FLOAT_EQ(std::get<FiberTrackingStudy>(state.studies.studies[0]->kind).fa_min, 0.31f);
   EXPECT_STREQ(state.studies.studies[0]->name, "Fiber tracking 1");
+}
+
+// The phantom (a curved bundle crossing a straight one) loaded into the application.
+struct StudyRunSessionTest : StudySessionTest {
+  void SetUp() override {
+    Phantom phantom;
+    std::string error;
+    ASSERT_TRUE(make_phantom(PhantomOptions{}, &phantom, &error)) << error;
+    load_into_state(state, std::move(phantom.dwi));
+    ASSERT_EQ(apply_phantom_mpg(phantom, state.dti.get()), 0);
+    ASSERT_TRUE(state.dti_ready());
+    // The host's box VOI as broadcast: a block of the straight bundle.
+    state.broadcast.reset(ZTRipc_NewBroadcaster());
+    const int32_t origin[3] = {40, 24, 4}, size[3] = {6, 6, 3};
+    std::copy(origin, origin + 3, state.broadcast->box_origin);
+    std::copy(size, size + 3, state.broadcast->box_size);
+    auto recording = std::make_unique<RecordingHost>();
+    host = recording.get();
+    state.study_host = std::move(recording);
+    state.study_page = &page;
+    install_roi_hooks(state.hooks);
+    install_study_hooks(state.hooks);
+    reset_views(state);
+    state.hooks.create_initial_objects(state);
+    state.hooks.select_first_objects(state);
+  }
+  // The seed view's sphere on the curved bundle, as a drag in the seed tab leaves it.
+  void seed_on_the_bundle() {
+    SliceView& seed = view(StudyRegionView::Seed).view;
+    seed.orientation = ZTR_VIEW_AXIAL;
+    seed.centre = {18.0f, 27.0f, 12.0f};
+    seed.sphere_radius = 1.5f;
+  }
+};
+
+TEST_F(StudyRunSessionTest, AnalyzeRunsTheTrackingStudyAndReportsToTheHost) {
+  seed_on_the_bundle();
+  STUDY_OBJECT& study = *state.studies.studies[0];
+  study_analyze_command(state, dialogs);
+  EXPECT_EQ(study.status, ZTR_STUDY_ANALYSED);
+  EXPECT_NE(page.message.find("Analysis completed in"), std::string::npos) << page.message;
+  EXPECT_NE(std::string(study.summary).find("Tracked Lines:"), std::string::npos);
+  ASSERT_TRUE(study.group);
+  EXPECT_GT(study.group->count, 0);
+  EXPECT_EQ(host->cursors.size(), 1u) << "request 464 after the run";
+  EXPECT_NE(std::find(host->updated.begin(), host->updated.end(), study.host_object_id),
+            host->updated.end());
+
+  // Its lines voxelized into a voxelgroup ROI; hidden, there is nothing to voxelize.
+  const size_t rois = roi_items(state.roi_editor.rois).size();
+  voxelize_tracklines_roi_command(state, dialogs);
+  ASSERT_EQ(roi_items(state.roi_editor.rois).size(), rois + 1);
+  EXPECT_STREQ(roi_items(state.roi_editor.rois).back()->name, "Voxelized tracklines");
+  study_set_visible_command(state, false);
+  voxelize_tracklines_roi_command(state, dialogs);
+  EXPECT_EQ(roi_items(state.roi_editor.rois).size(), rois + 1);
+}
+
+TEST_F(StudyRunSessionTest, AFailedRunChangesNothingAndAnalyzeAllEndsOnTheStudyThatWasActive) {
+  // The default seed sphere sits in the volume's centre, off both bundles: no line passes
+  // FA, so the tracking run fails; the other two kinds run on the host's box.
+  STUDY_OBJECT& tracking = *state.studies.studies[0];
+  SliceView& seed = view(StudyRegionView::Seed).view;
+  seed.centre = {-40.0f, -40.0f, -40.0f};
+  study_analyze_command(state, dialogs);
+  EXPECT_EQ(tracking.status, ZTR_STUDY_NOT_ANALYSED);
+  EXPECT_EQ(page.message, "Analysis failed.");
+  EXPECT_TRUE(host->cursors.empty());
+
+  study_select_command(state, 1);
+  study_analyze_all_command(state, dialogs);
+  EXPECT_EQ(tracking.status, ZTR_STUDY_NOT_ANALYSED);
+  EXPECT_EQ(state.studies.studies[2]->status, ZTR_STUDY_ANALYSED);
+  EXPECT_EQ(state.studies.active_id, state.studies.studies[1]->id);
+  EXPECT_EQ(page.shown, ZTR_STUDY_DIFFUSION_PROFILE);
+  EXPECT_EQ(page.message, "1 analysis failed.");
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ TEST(Seeds, SpacingFollowsRegionAndDensity) {
     int region, density;
     float spacing;
   } cases[] = {{ZTR_REGION_FREEHAND, ZTR_FIBETRAK_SEED_DENSITY_NORMAL, 0.5f},
-               {ZTR_REGION_FREEHAND_SPHERICAL_MAP, ZTR_FIBETRAK_SEED_DENSITY_HIGH, 0.25f},
+               {ZTR_REGION_FREEHAND_ON_MAP, ZTR_FIBETRAK_SEED_DENSITY_HIGH, 0.25f},
                {ZTR_REGION_SPHERE, ZTR_FIBETRAK_SEED_DENSITY_NORMAL, 0.75f},
                {ZTR_REGION_LISTED, ZTR_FIBETRAK_SEED_DENSITY_HIGH, 0.5f}};
   for (const auto& c : cases) EXPECT_FLOAT_EQ(seed_spacing(128, c.region, c.density), c.spacing);
