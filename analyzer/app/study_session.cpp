@@ -39,8 +39,9 @@ class ApplicationStudyPage : public StudyPage {
  public:
   explicit ApplicationStudyPage(AppState& state) : state_(state) {}
   void store_panel(STUDY_OBJECT& study) override {
-    if (StudyPage* page = state_.study_page) page->store_panel(study);
+    // The views first: a region's selector depends on the view it was drawn in.
     store_study_region_views(state_, study);
+    if (StudyPage* page = state_.study_page) page->store_panel(study);
   }
   void load_panel(const STUDY_OBJECT& study) override {
     load_study_region_views(state_, study);

@@ -471,10 +471,8 @@ void GtkStudyPage::redraw_listed_rois() {
 // ---- StudyPage --------------------------------------------------------------------------------
 
 // The application's page loads the region views before it calls this page and stores them
-// after; the store here comes first because whether a freehand region was drawn on a
-// spherical map is the view's to tell.
+// before it, too: whether a freehand region was drawn on a spherical map is the view's to tell.
 void GtkStudyPage::store_panel(STUDY_OBJECT& study) {
-  store_study_region_views(state_, study);
   if (auto* ft = std::get_if<FiberTrackingStudy>(&study.kind)) {
     FiberTrackingPanel p;
     for (size_t i = 0; i < p.stop_entries.size(); ++i) {

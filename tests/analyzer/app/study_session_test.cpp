@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analyzer/app/menu_tables.h"
@@ -19,10 +20,23 @@
 
 namespace {
 
+// The front end's page holds the panel's values; the region views are the application's.
+struct PanelPage : WorkingCopyPage {
+  void store_panel(STUDY_OBJECT& s) override {
+    std::vector<SliceView> views;
+    for (const StudyRegion* r : study_regions(std::as_const(s))) views.push_back(r->view);
+    WorkingCopyPage::store_panel(s);
+    const std::vector<StudyRegion*> regions = study_regions(s);
+    for (size_t i = 0; i < regions.size() && i < views.size(); ++i) {
+      regions[i]->view = views[i];
+    }
+  }
+};
+
 struct StudySessionTest : ::testing::Test {
   AppState state;
   ScriptedDialogs dialogs;
-  WorkingCopyPage page;
+  PanelPage page;
   RecordingHost* host = nullptr;
 
   void SetUp() override {
@@ -118,7 +132,9 @@ TEST_F(StudySessionTest, ListPageCommandsActOnTheSelectedStudyUnlessTheListIsBei
 
 TEST_F(StudySessionTest, TheStudyMenuAndStudyFileItemsAreLive) {
   for (const MenuItemEntry& entry : study_menu_items()) {
-    if (is_command_item(entry)) EXPECT_NE(entry.handler, nullptr) << entry.path;
+    if (is_command_item(entry)) {
+      EXPECT_NE(entry.handler, nullptr) << entry.path;
+    }
   }
   for (const MenuItemEntry& entry : main_menu_items()) {
     if (std::string(entry.path).find("Study object") != std::string::npos) {
