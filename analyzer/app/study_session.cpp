@@ -318,6 +318,10 @@ void install_study_hooks(SessionHooks& hooks) {
       new_study_object(state.studies, env, type);
     }
     env.list_redraw_guard = false;
+    // The page opens on the first study, as after a data replacement.
+    if (!state.studies.studies.empty()) {
+      state.studies.active_id = state.studies.studies.front()->id;
+    }
     if (create_rois) create_rois(state);
   };
   auto delete_rois = hooks.delete_all_objects;

@@ -13,6 +13,7 @@ ztrhost=$1 helixia=$2 phantom=$3 artifacts=$4
 mkdir -p "$artifacts"
 work=$(mktemp -d /tmp/helixia_gui.XXXXXX)
 . "$(dirname "$0")/../../support/client_number.sh"
+. "$(dirname "$0")/gui_support.sh"
 reserve_client_number client || exit 1
 reserve_client_number no_host_client || exit 1
 reserve_client_number depth16_client || exit 1
@@ -34,38 +35,6 @@ fail() {
   echo "--- host and analyzer console:" >&2
   cat "$work/host.log" >&2 2>/dev/null
   exit 1
-}
-
-# Prints the ID of the first visible window whose name matches, waiting up to $2 seconds.
-wait_window() {
-  local i id
-  for ((i = 0; i < $2 * 10; i++)); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-    if [ -n "$id" ]; then echo "$id"; return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-
-# Focuses a window and presses keys in it.
-press() {
-  local window=$1
-  shift
-  xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
-  sleep 0.2
-  xdotool key --clearmodifiers "$@"
-}
-
-# Asks the host to write its state to $1 and waits until the summary is there.
-host_snapshot() {
-  rm -rf "$1"
-  echo "save $1" >&3
-  local i
-  for ((i = 0; i < 50; i++)); do
-    [ -s "$1/summary.json" ] && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 # ---- a start without a host ends with status 0 after trying to connect -----------------

@@ -1,0 +1,142 @@
+#!/bin/bash
+# A fiber tracking study in heLiXIA's real window (run under a virtual X display): the host
+# serves the phantom and starts the analyzer; on the Study performer page the seed tab's view
+# follows the host's cursor onto the curved bundle, a drag draws the seed sphere there, and
+# " Analyze and Display " sends the study's lines to its own host object (ztrhost writes it as
+# group_NNNN.vtk, polylines only). A target sphere drawn on the straight bundle below the
+# crossing, switched on with " Use", then keeps only the lines that reach it. Screenshots go
+# to the artifacts folder.
+# usage: helixia_study_test.sh ZTRHOST HELIXIA ZTRPHANTOM ARTIFACTS_DIR
+set -u
+ztrhost=$1 helixia=$2 phantom=$3 artifacts=$4
+mkdir -p "$artifacts"
+work=$(mktemp -d /tmp/helixia_study.XXXXXX)
+. "$(dirname "$0")/../../support/client_number.sh"
+. "$(dirname "$0")/gui_support.sh"
+reserve_client_number client || exit 1
+host_pid=
+
+cleanup() {
+  exec 3>&- 2>/dev/null
+  if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
+    kill "$host_pid" 2>/dev/null
+    wait "$host_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- host and analyzer console:" >&2
+  cat "$work/host.log" >&2 2>/dev/null
+  exit 1
+}
+
+# Clicks at window coordinates.
+click() {
+  xdotool mousemove --window "$main" "$1" "$2" click 1
+  sleep 0.5
+}
+
+# Drags up from the seed or target view's centre (160, 453 in the window with this theme) by
+# $1 pixels: the sphere's radius grows by $1 / zoom voxels (zoom 8 on a 64-wide volume).
+draw_sphere() {
+  xdotool mousemove --window "$main" 160 453 mousedown 1
+  local dy
+  for ((dy = 2; dy <= $1; dy += 2)); do
+    xdotool mousemove --window "$main" 160 $((453 - dy))
+    sleep 0.05
+  done
+  xdotool mouseup 1
+  sleep 0.5
+}
+
+# Presses " Analyze and Display " and waits for the run's line on the console; prints the
+# number of hairlines drawn.
+analyze() {
+  local before i
+  before=$(grep -c '^Seed:[0-9]*, Lines:' "$work/host.log")
+  click 160 660
+  for ((i = 0; i < 100; i++)); do
+    [ "$(grep -c '^Seed:[0-9]*, Lines:' "$work/host.log")" -gt "$before" ] && break
+    sleep 0.2
+  done
+  grep '^Seed:[0-9]*, Lines:' "$work/host.log" | sed -n "$((before + 1))p" |
+    sed 's/^Seed:[0-9]*, Lines:\([0-9]*\)\/.*/\1/'
+}
+
+# The object groups of the host that hold polylines: "count" per line.
+line_groups() {
+  grep -o '"count": [0-9]*, "file": "group_[0-9]*.vtk", "types": {"61": [0-9]*}' \
+    "$work/snap/summary.json"
+}
+
+# ---- the host serves the phantom and starts the analyzer ---------------------------------
+"$phantom" --out "$work/phantom" > "$work/phantom.log" 2>&1 ||
+  fail "phantom: $(cat "$work/phantom.log")"
+mkfifo "$work/host_in"
+timeout 240 "$ztrhost" serve --client "$client" --input "$work/phantom/dwi.raw" \
+  --output "$work/out" --stay -- "$helixia" < "$work/host_in" > "$work/host.log" 2>&1 &
+host_pid=$!
+exec 3> "$work/host_in"
+
+main=$(wait_window '^heLiXIA$' 60) || fail "the main window did not appear"
+for which in "DWI data" "RTNN not ready"; do
+  notice=$(wait_window '^Important Notice$' 30) || fail "no $which notice"
+  press "$notice" Return
+  for ((i = 0; i < 50; i++)); do
+    xdotool search --onlyvisible --name '^Important Notice$' > /dev/null 2>&1 || break
+    sleep 0.1
+  done
+done
+sleep 1
+
+# ---- the seed: the seed tab's view follows the cursor onto the curved bundle -------------
+click 257 246  # the fiber tracking panel's "Seed" tab
+echo "cursor 18 27 12" >&3
+sleep 1
+draw_sphere 8
+click 284 306  # "sync." off: the seed stays where it is drawn
+import -window "$main" "$artifacts/helixia-study-seed.png" || fail "screenshot of the seed"
+
+all=$(analyze)
+[ -n "$all" ] && [ "$all" -gt 0 ] || fail "the tracking study drew no lines: '$all'"
+shown=no
+for ((i = 0; i < 30; i++)); do
+  host_snapshot "$work/snap" || continue
+  if line_groups | grep -q "\"61\": $all}"; then shown=yes; break; fi
+  sleep 0.3
+done
+[ "$shown" = yes ] ||
+  fail "no host object holds the $all lines: $(grep -A8 object_groups "$work/snap/summary.json")"
+vtk=$(line_groups | grep "\"61\": $all}" | head -1 | cut -d'"' -f6)
+[ -s "$work/snap/$vtk" ] || fail "no $vtk written for the study's lines"
+cp "$work/snap/$vtk" "$artifacts/helixia-study-lines.vtk"
+import -window "$main" "$artifacts/helixia-study-analysed.png" || fail "screenshot"
+
+# ---- a target on the straight bundle below the crossing keeps only the lines through it ---
+click 305 246  # the next tab: "Target"
+click 40 276   # " Use"
+echo "cursor 44.5 28 5" >&3
+sleep 1
+draw_sphere 24
+import -window "$main" "$artifacts/helixia-study-target.png" || fail "screenshot of the target"
+through=$(analyze)
+[ -n "$through" ] || fail "no run with the target"
+[ "$through" -gt 0 ] && [ "$through" -lt "$all" ] ||
+  fail "the target kept $through of $all lines"
+shown=no
+for ((i = 0; i < 30; i++)); do
+  host_snapshot "$work/snap" || continue
+  if line_groups | grep -q "\"61\": $through}"; then shown=yes; break; fi
+  sleep 0.3
+done
+[ "$shown" = yes ] || fail "the host's object does not hold the $through selected lines"
+import -window "$main" "$artifacts/helixia-study-selected.png" || fail "screenshot"
+
+echo quit >&3
+exec 3>&-
+wait "$host_pid"
+host_pid=
+echo "tracking study: $all lines, $through through the target"
