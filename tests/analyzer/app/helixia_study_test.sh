@@ -4,7 +4,8 @@
 # follows the host's cursor onto the curved bundle, a drag draws the seed sphere there, and
 # " Analyze and Display " sends the study's lines to its own host object (ztrhost writes it as
 # group_NNNN.vtk, polylines only). A target sphere drawn on the straight bundle below the
-# crossing, switched on with " Use", then keeps only the lines that reach it. Screenshots go
+# crossing, switched on with " Use", then keeps only the lines that reach it. A diffusion
+# profile study on the host's box draws its ellipsoids into its host object. Screenshots go
 # to the artifacts folder.
 # usage: helixia_study_test.sh ZTRHOST HELIXIA ZTRPHANTOM ARTIFACTS_DIR
 set -u
@@ -96,8 +97,7 @@ sleep 1
 click 257 246  # the fiber tracking panel's "Seed" tab
 echo "cursor 18 27 12" >&3
 sleep 1
-draw_sphere 8
-click 284 306  # "sync." off: the seed stays where it is drawn
+draw_sphere 8  # a drawn view stops following: the seed stays where it is drawn
 import -window "$main" "$artifacts/helixia-study-seed.png" || fail "screenshot of the seed"
 
 all=$(analyze)
@@ -135,8 +135,29 @@ done
 [ "$shown" = yes ] || fail "the host's object does not hold the $through selected lines"
 import -window "$main" "$artifacts/helixia-study-selected.png" || fail "screenshot"
 
+# ---- a diffusion profile study on the host's box draws ellipsoids -----------------------
+echo "box 40 24 4 6 6 3" >&3
+sleep 1
+click 100 124  # the list's second row, "Diffusion profile 1"
+# The phantom's b=0 signal is 2000: the upper So bound of "Show if" goes above it.
+click 233 521
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 20 "5000"
+sleep 0.3
+click 160 660
+shown=no
+for ((i = 0; i < 40; i++)); do
+  sleep 0.3
+  host_snapshot "$work/snap" || continue
+  if grep -q '"types": {"12": [0-9]*}' "$work/snap/summary.json"; then shown=yes; break; fi
+done
+[ "$shown" = yes ] ||
+  fail "no host object holds ellipsoids: $(grep -A8 object_groups "$work/snap/summary.json")"
+ellipsoids=$(grep -o '"types": {"12": [0-9]*}' "$work/snap/summary.json" | tr -dc '0-9\n' | cut -c3-)
+import -window "$main" "$artifacts/helixia-study-profile.png" || fail "screenshot of the profile"
+
 echo quit >&3
 exec 3>&-
 wait "$host_pid"
 host_pid=
-echo "tracking study: $all lines, $through through the target"
+echo "tracking study: $all lines, $through through the target; profile: $ellipsoids ellipsoids"
