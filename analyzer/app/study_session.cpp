@@ -76,6 +76,9 @@ class ApplicationStudyPage : public StudyPage {
   void set_summary_box(const std::string& text) override {
     if (StudyPage* page = state_.study_page) page->set_summary_box(text);
   }
+  void show_summary_page(int32_t type) override {
+    if (StudyPage* page = state_.study_page) page->show_summary_page(type);
+  }
 
  private:
   AppState& state_;

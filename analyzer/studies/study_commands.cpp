@@ -313,7 +313,10 @@ int run_active_study_timed(StudyList& list, StudyEnvironment& env, const StudyKi
   if (env.host) env.host->notify_cursor(cursor);
   study->status = ZTR_STUDY_ANALYSED;
   lock_study_listed_rois(*study, env);
-  if (env.page) env.page->load_panel(*study);  // the new summary
+  if (env.page) {
+    env.page->load_panel(*study);  // the new summary
+    if (study->type == ZTR_STUDY_DIFFUSION_PROFILE) env.page->show_summary_page(study->type);
+  }
   if (env.host && study->visibility == 1 && study->group && study->host_object_id != -1) {
     env.host->update_object(study->group.get(), study->host_object_id);
   }

@@ -45,6 +45,8 @@ struct StudyPage {
   // The fiber tracking panel's summary box.
   virtual std::string summary_box() { return {}; }
   virtual void set_summary_box(const std::string&) {}
+  // The panel of `type` turns to its summary (after a diffusion profile run).
+  virtual void show_summary_page(int32_t /*type*/) {}
 };
 
 // Everything a study command reaches beyond the list.

@@ -628,6 +628,20 @@ void GtkStudyPage::set_name_entry(const std::string& text) {
 
 void GtkStudyPage::set_message_line(const std::string& text) { dialogs_.set_message_line(text); }
 
+void GtkStudyPage::show_summary_page(int32_t type) {
+  GtkWidget* notebook = kind_panel(type);
+  GtkWidget* summary = summary_view(type);
+  if (!notebook || !summary) return;
+  // The summary's text view sits inside the page the notebook holds.
+  for (int i = 0; i < gtk_notebook_get_n_pages(GTK_NOTEBOOK(notebook)); ++i) {
+    GtkWidget* page = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), i);
+    if (page == summary || gtk_widget_is_ancestor(summary, page)) {
+      gtk_notebook_set_current_page(GTK_NOTEBOOK(notebook), i);
+      return;
+    }
+  }
+}
+
 std::string GtkStudyPage::summary_box() {
   return text_of(GTK_TEXT_VIEW(summaries_[ZTR_STUDY_FIBER_TRACKING]));
 }

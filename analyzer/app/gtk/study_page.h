@@ -48,6 +48,7 @@ class GtkStudyPage : public StudyPage {
   void set_message_line(const std::string& text) override;
   std::string summary_box() override;
   void set_summary_box(const std::string& text) override;
+  void show_summary_page(int32_t type) override;
 
   // The slice view on the shown panel's current tab; none without a panel or on a tab
   // without a view.

@@ -240,6 +240,21 @@ TEST_F(GtkStudyPageTest, ProfilePanelShowsAndStoresItsStudy) {
   EXPECT_EQ(dp.region.selector, ZTR_REGION_LISTED);
   ASSERT_EQ(dp.region.listed_count, 1);
   EXPECT_EQ(dp.region.listed_ids[0], roi_id(0));
+
+  // After a run the panel turns to its summary, which shows the study's.
+  set_study_summary(s, "Drawn symbols: 12");
+  page->load_panel(s);
+  page->show_summary_page(s.type);
+  GtkNotebook* notebook = GTK_NOTEBOOK(page->kind_panel(s.type));
+  GtkWidget* shown = gtk_notebook_get_nth_page(notebook, gtk_notebook_get_current_page(notebook));
+  GtkWidget* summary = page->summary_view(s.type);
+  EXPECT_TRUE(shown == summary || gtk_widget_is_ancestor(summary, shown));
+  GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(summary));
+  GtkTextIter start, end;
+  gtk_text_buffer_get_bounds(buffer, &start, &end);
+  gchar* chars = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+  EXPECT_STREQ(chars, "Drawn symbols: 12");
+  g_free(chars);
 }
 
 TEST_F(GtkStudyPageTest, StatisticsPanelShowsAndStoresItsStudy) {
