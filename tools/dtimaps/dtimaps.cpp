@@ -95,6 +95,14 @@ bool write_outputs(StandardMapVolumes* computed, const DwiInput& input,
   return raw_ok && images_ok;
 }
 
+// A thread joined when it goes out of scope, on every return path.
+struct JoinedThread {
+  std::thread thread;
+  ~JoinedThread() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
 // Extra maps of every network in an RTNN file, prepared for the input's MPG setting, each
 // output written as rtnn_<network>_<output>.nii with the input's geometry.
 int write_rtnn_outputs(const DtimapsOptions& options, const DwiInput& input, std::string* error) {
@@ -200,6 +208,19 @@ int run_dtimaps(const DtimapsOptions& options, std::string* error) {
     if (run_standard_dti_map_volumes(data, options.threads, &maps) != 4) {
       *error = "the maps could not be computed (out of memory)";
       return kDtimapsFailed;
+    }
+    // Without networks to run the input is not read again: a thread of its own gives its
+    // pages back while the outputs are written.
+    JoinedThread release;
+    if (options.rtnn.empty()) {
+      try {
+        release.thread = std::thread([volume = std::move(input.volume), record = std::move(input.data)]() mutable {
+          record.reset();
+          volume.reset();
+        });
+      } catch (const std::system_error&) {
+        // The input went with the thread that could not start.
+      }
     }
     if (!write_outputs(&maps, input, options.out, error)) return kDtimapsFailed;
     if (!options.rtnn.empty()) return write_rtnn_outputs(options, input, error);
