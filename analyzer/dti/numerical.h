@@ -93,6 +93,18 @@ void sort2(unsigned long n, float* arr, float* brr);
 // when tqli did not converge (a = identity, every d[k] = 1.0e-14).
 int ZTRnumerical_EigenSymmetric3x3(float a[4][4], float d[4], float e[4]);
 
+// The unit eigenvector of the largest eigenvalue alone, for callers that need nothing else
+// (the colour of the standard maps), of the symmetric matrix with elements
+// (xx, yy, zz, xy, yz, zx). When lambda1 stands clear of lambda2 by at least
+// ZTR_PRINCIPAL_CLEAR_GAP times the largest |element|, it comes from the closed form in
+// double (trigonometric eigenvalue, longest cross product of two rows of A - lambda1 I):
+// there the vector is well conditioned and ZTRnumerical_EigenSymmetric3x3 gives the same one
+// up to float rounding and sign. Otherwise (close or repeated eigenvalues, the zero matrix,
+// elements that are not finite) it is that solver's column of lambda1 itself. Returns 1, or 0
+// when the solver did not converge (e1 is then (0, 0, 1), the identity's column).
+inline constexpr double ZTR_PRINCIPAL_CLEAR_GAP = 1e-2;
+int ZTRnumerical_PrincipalEigenvector3x3(const float elements[6], float e1[3]);
+
 // Convenience for 3 x 3 symmetric matrices (0-based): tred2 + tqli, unit eigenvector
 // columns, eigenvalues ascending with columns following them. Returns 1, or 0 when tqli
 // did not converge (identity vectors, every value 1.0e-14).

@@ -648,3 +648,77 @@ int eigen_decompose_symmetric_3x3(const float a[3][3], float values[3], float ve
   }
   return converged;
 }
+
+namespace {
+
+void cross3(const double a[3], const double b[3], double out[3]) {
+  out[0] = a[1] * b[2] - a[2] * b[1];
+  out[1] = a[2] * b[0] - a[0] * b[2];
+  out[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+// e1 by the closed form, or false when lambda1 is not clear of lambda2 (or nothing is finite).
+bool closed_form_principal(const float elements[6], double e1[3]) {
+  double scale = 0.0;
+  for (int i = 0; i < 6; ++i) {
+    const double v = std::fabs(static_cast<double>(elements[i]));
+    if (!(v <= HUGE_VAL)) return false;  // NaN
+    scale = v > scale ? v : scale;
+  }
+  if (!(scale > 0.0) || scale == HUGE_VAL) return false;
+  // Scaled to elements of order 1, so that nothing below over- or underflows.
+  const double xx = elements[0] / scale, yy = elements[1] / scale, zz = elements[2] / scale;
+  const double xy = elements[3] / scale, yz = elements[4] / scale, zx = elements[5] / scale;
+  const double mean = (xx + yy + zz) / 3.0;
+  const double bxx = xx - mean, byy = yy - mean, bzz = zz - mean;
+  const double p2 = (bxx * bxx + byy * byy + bzz * bzz + 2.0 * (xy * xy + yz * yz + zx * zx)) / 6.0;
+  if (!(p2 > 1e-12)) return false;  // nearly isotropic: no clear lambda1
+  const double p = std::sqrt(p2);
+  const double det = bxx * (byy * bzz - yz * yz) - xy * (xy * bzz - yz * zx) + zx * (xy * yz - byy * zx);
+  double r = det / (2.0 * p2 * p);
+  r = r < -1.0 ? -1.0 : r > 1.0 ? 1.0 : r;
+  const double phi = std::acos(r) / 3.0;
+  constexpr double kThird = 2.0943951023931957;  // 2 pi / 3
+  const double l1 = mean + 2.0 * p * std::cos(phi);
+  const double l3 = mean + 2.0 * p * std::cos(phi + kThird);
+  const double l2 = 3.0 * mean - l1 - l3;
+  if (!(l1 - l2 >= ZTR_PRINCIPAL_CLEAR_GAP)) return false;
+  // The rows of A - lambda1 I span the plane across e1; their cross products are multiples
+  // of e1, the longest the most accurate (at least (l1 - l2)(l1 - l3) / sqrt(3) long).
+  const double rows[3][3] = {{xx - l1, xy, zx}, {xy, yy - l1, yz}, {zx, yz, zz - l1}};
+  double c[3][3];
+  cross3(rows[0], rows[1], c[0]);
+  cross3(rows[0], rows[2], c[1]);
+  cross3(rows[1], rows[2], c[2]);
+  int best = 0;
+  double best_norm = 0.0;
+  for (int i = 0; i < 3; ++i) {
+    const double n = c[i][0] * c[i][0] + c[i][1] * c[i][1] + c[i][2] * c[i][2];
+    if (n > best_norm) best = i, best_norm = n;
+  }
+  if (!(best_norm > 0.0)) return false;
+  const double length = std::sqrt(best_norm);
+  for (int k = 0; k < 3; ++k) e1[k] = c[best][k] / length;
+  return true;
+}
+
+}  // namespace
+
+int ZTRnumerical_PrincipalEigenvector3x3(const float elements[6], float e1[3]) {
+  double e[3];
+  if (closed_form_principal(elements, e)) {
+    for (int k = 0; k < 3; ++k) e1[k] = static_cast<float>(e[k]);
+    return 1;
+  }
+  float a[4][4] = {};
+  a[1][1] = elements[0];
+  a[2][2] = elements[1];
+  a[3][3] = elements[2];
+  a[1][2] = a[2][1] = elements[3];
+  a[2][3] = a[3][2] = elements[4];
+  a[1][3] = a[3][1] = elements[5];
+  float d[4], scratch[4];
+  const int converged = ZTRnumerical_EigenSymmetric3x3(a, d, scratch);
+  for (int k = 0; k < 3; ++k) e1[k] = a[k + 1][3];
+  return converged;
+}

@@ -157,6 +157,13 @@ int16_t sample(const RawVolumeData* v, int channel, float x, float y, float z) {
 
 }  // namespace
 
+const double* tensor_log_table() { return log_table(); }
+
+const float* tensor_inverse_columns(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* tensor) {
+  if (!tensor || !tensor_data_is_fittable(data) || !record_matches(data, tensor)) return nullptr;
+  return prepare_inverse(data, tensor) ? tensor->inverse_columns.data() : nullptr;
+}
+
 ZTR_DTI_TENSOR* ZTRdti_NewTensor(int32_t total_channels, int32_t b0_channels) {
   const int64_t n = static_cast<int64_t>(total_channels) - b0_channels;
   if (n < 1 || n > ZTR_DTI_MAX_CHANNELS) return nullptr;
@@ -213,15 +220,6 @@ int tensor_fit_at_index(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t,
   float sum = 0.0f;
   for (int c = 0; c < b0; ++c) sum += static_cast<float>(ZTR_ChannelData<int16_t>(v, c)[index]);
   for (int k = 0; k < t->n; ++k) t->signals[k] = ZTR_ChannelData<int16_t>(v, b0 + k)[index];
-  return fit_signals(data, t, sum / static_cast<float>(b0));
-}
-
-int tensor_fit_from_signals(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* t,
-                            const int16_t* signals, int64_t stride) {
-  const int b0 = data->b0_channels;
-  float sum = 0.0f;
-  for (int c = 0; c < b0; ++c) sum += static_cast<float>(signals[c * stride]);
-  for (int k = 0; k < t->n; ++k) t->signals[k] = signals[(b0 + k) * stride];
   return fit_signals(data, t, sum / static_cast<float>(b0));
 }
 

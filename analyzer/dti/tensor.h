@@ -94,11 +94,13 @@ bool tensor_data_is_fittable(const DiffusionTensorImageData* data);
 // record was made for the data's channel counts.
 int tensor_fit_at_index(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* tensor,
                         int64_t index);
-// The same fit from signals the caller has gathered: channel c of the voxel is
-// signals[c * stride] for c = 0 .. dti_channels - 1 (rows of channels copied side by side
-// keep a whole-volume pass inside the cache).
-int tensor_fit_from_signals(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* tensor,
-                            const int16_t* signals, int64_t stride);
+// For kernels that fit many voxels at once with the same arithmetic as the record: the table
+// of natural logarithms of 0 .. 32767 the fit reads ln S from (entry 0 is -infinity), and the
+// record's pseudo-inverse of the design matrix as N rows of 8 floats (the six sums of the fit
+// advance together over them in increasing row order; entries 6 and 7 are 0), built for the
+// data's current directions when needed. nullptr when the pseudo-inverse cannot be built.
+const double* tensor_log_table();
+const float* tensor_inverse_columns(const DiffusionTensorImageData* data, ZTR_DTI_TENSOR* tensor);
 struct TensorDeleter {
   void operator()(ZTR_DTI_TENSOR* t) const { ZTRdti_DeleteTensor(t); }
 };

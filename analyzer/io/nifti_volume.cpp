@@ -2,8 +2,11 @@
 #include "analyzer/io/nifti_volume.h"
 
 #include "analyzer/io/atomic_file.h"
+#include "sdk/volume/mapped_volume.h"
 
+#include <fcntl.h>
 #include <nifti2_io.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -353,8 +356,22 @@ double unit_in_mm(int units) {
   return 1.0;
 }
 
+// A private mapping of the image data as the volume's blocks (plain channels of an
+// uncompressed file in this machine's byte order), or nullptr to read them instead.
+RawVolumeData* map_volume(const nifti_image& image, const VolumeHeader& header, int32_t type) {
+  if (!image.iname || nifti_is_gzfile(image.iname) || image.iname_offset < 0) return nullptr;
+  if (image.byteorder != nifti_short_order() && image.swapsize > 1) return nullptr;
+  const int fd = ::open(image.iname, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  std::vector<int32_t> types(size_t(header.channels), type), attributes(size_t(header.channels), 0);
+  RawVolumeData* volume = ZTR_NewRawVolumeDataMappedFromFile(fd, uint64_t(image.iname_offset), header,
+                                                             types.data(), attributes.data());
+  ::close(fd);
+  return volume;
+}
+
 RawVolumeData* load_volume(const char* path, float voxel_size[3], ImageGeometry* geometry,
-                           std::string* error) {
+                           std::string* error, bool map_file = false) {
   if (voxel_size) voxel_size[0] = voxel_size[1] = voxel_size[2] = 1.0f;
   if (!path) {
     fail(error, "no file name");
@@ -409,14 +426,19 @@ RawVolumeData* load_volume(const char* path, float voxel_size[3], ImageGeometry*
   const bool scaled = attribute == ZTR_ATTRIBUTE_PLAIN && std::isfinite(slope) &&
                       std::isfinite(intercept) && slope != 0.0 && (slope != 1.0 || intercept != 0.0);
   const VolumeHeader header{int32_t(nx), int32_t(ny), int32_t(nz), int32_t(channels)};
+  VolumePtr volume;
+  if (map_file && !scaled && attribute == ZTR_ATTRIBUTE_PLAIN) volume.reset(map_volume(*image, header, type));
+  const bool mapped = volume != nullptr;
   std::vector<int32_t> types(channels, scaled ? ZTR_TYPE_FLOAT32 : type), attributes(channels, attribute);
-  VolumePtr volume(ZTR_NewRawVolumeData(header, types.data(), attributes.data()));
+  if (!mapped) volume.reset(ZTR_NewRawVolumeData(header, types.data(), attributes.data()));
   if (!volume) {
     fail(error, "out of memory for the volume");
     return nullptr;
   }
   const int64_t channel_bytes = voxels * image->nbyper;
-  if (!scaled && attribute == ZTR_ATTRIBUTE_PLAIN && image->iname) {
+  if (mapped) {
+    // The blocks are the file's bytes: nothing to read.
+  } else if (!scaled && attribute == ZTR_ATTRIBUTE_PLAIN && image->iname) {
     // Plain channels are read straight into their blocks: no second copy of a large DWI.
     const bool compressed = nifti_is_gzfile(image->iname) != 0;
     const auto read_channels = [&](int32_t first, int32_t last) {
@@ -519,6 +541,11 @@ RawVolumeData* LoadNiftiVolume(const char* path, float voxel_size[3], std::strin
 RawVolumeData* LoadNiftiVolumeWithGeometry(const char* path, ImageGeometry* geometry,
                                            std::string* error) {
   return load_volume(path, nullptr, geometry, error);
+}
+
+RawVolumeData* LoadNiftiVolumeWithGeometryMapped(const char* path, ImageGeometry* geometry,
+                                                 std::string* error) {
+  return load_volume(path, nullptr, geometry, error, true);
 }
 
 int SaveNiftiVolume(const RawVolumeData* volume, const char* path, const float voxel_size[3],

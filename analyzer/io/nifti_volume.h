@@ -39,6 +39,13 @@ int SaveNiftiChannel(const RawVolumeData* volume, int32_t channel, const char* p
 RawVolumeData* LoadNiftiVolumeWithGeometry(const char* path, ImageGeometry* geometry,
                                            std::string* error);
 
+// The same, leaving plain channels of an uncompressed image in this machine's byte order in
+// the file: the volume's blocks are a private mapping of it (sdk/volume/mapped_volume.h)
+// instead of a copy, which spares the copy and the fresh pages of a large DWI. For inputs
+// that a short run reads; other images are read as above.
+RawVolumeData* LoadNiftiVolumeWithGeometryMapped(const char* path, ImageGeometry* geometry,
+                                                 std::string* error);
+
 // What a written image says about its values.
 struct NiftiImageLabel {
   // scl_slope and scl_inter: true value = stored * slope + intercept. A slope of 0 writes

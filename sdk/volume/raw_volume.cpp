@@ -9,6 +9,7 @@
 #include <limits>
 #include <utility>
 
+#include "sdk/volume/mapped_volume.h"
 #include "sdk/volume/volume_internal.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -71,7 +72,7 @@ RawVolumeData* allocate_volume(const VolumeHeader& header, const int32_t* types,
 void free_volume_parts(RawVolumeData* v, size_t allocated_channels) {
   if (v == nullptr) return;
   if (v->data != nullptr) {
-    for (size_t c = 0; c < allocated_channels; ++c) std::free(v->data[c]);
+    for (size_t c = 0; c < allocated_channels; ++c) ZTR_FreeChannelBlock(v->data[c]);
   }
   std::free(v->data);
   std::free(v->attributes);
@@ -233,7 +234,7 @@ int ZTR_RemoveChannel(RawVolumeData* volume, int32_t channel) {
     data[to] = volume->data[c];
     ++to;
   }
-  std::free(volume->data[channel]);
+  ZTR_FreeChannelBlock(volume->data[channel]);
   std::free(volume->types);
   std::free(volume->attributes);
   std::free(volume->data);

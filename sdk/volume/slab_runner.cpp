@@ -2,7 +2,9 @@
 #include "sdk/volume/slab_runner.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -57,6 +59,21 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
   std::unique_ptr<Counter[]> done(new (std::nothrow) Counter[parts > 0 ? parts : 1]);
   if (!done) return 0;
 
+  // Parts that have ended, so that whoever follows the progress wakes the moment the last one
+  // ends instead of at its next look.
+  struct Finished {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int parts = 0;
+    void add() {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++parts;
+      }
+      changed.notify_all();
+    }
+  } finished;
+
   std::vector<std::thread> workers;
   std::vector<int> started_parts;
   try {
@@ -81,9 +98,10 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
       try {
         // A part whose worker gives up early still counts as finished, so that the
         // reporter always ends.
-        workers.emplace_back([&body, part] {
+        workers.emplace_back([&body, &finished, part] {
           body(part);
           part.done->store(part.count, std::memory_order_relaxed);
+          finished.add();
         });
         started_parts.push_back(p);
         total += part.count;
@@ -109,8 +127,9 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
     return sum;
   };
   // Calls show(percent) whenever the figure moves, every `period`, until every item is done.
-  auto follow_progress = [&items_done, total](const std::function<void(int)>& show,
-                                              std::chrono::milliseconds period) {
+  const int running = static_cast<int>(started_parts.size() + unstarted.size());
+  auto follow_progress = [&items_done, &finished, running, total](
+                             const std::function<void(int)>& show, std::chrono::milliseconds period) {
     int shown = -1;
     for (;;) {
       const long long sum = items_done();
@@ -120,7 +139,8 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
         shown = percent;
       }
       if (sum >= total) return;
-      std::this_thread::sleep_for(period);
+      std::unique_lock<std::mutex> lock(finished.mutex);
+      finished.changed.wait_for(lock, period, [&finished, running] { return finished.parts >= running; });
     }
   };
 
@@ -146,6 +166,7 @@ int run_split_work(int items, int threads, const std::function<void(const WorkPa
   for (const WorkPart& part : unstarted) {
     body(part);
     part.done->store(part.count, std::memory_order_relaxed);
+    finished.add();
   }
   if (options.on_progress && !started_parts.empty()) {
     follow_progress(options.on_progress, std::chrono::milliseconds(100));

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sdk/volume/mapped_volume.h"
 #include "sdk/volume/raw_volume.h"
 #include "sdk/volume/volume_internal.h"
 
@@ -92,7 +93,7 @@ int ZTR_ConvertChannelType(RawVolumeData* volume, int32_t channel, int32_t new_t
     std::free(block);
     return -1;
   }
-  std::free(volume->data[channel]);
+  ZTR_FreeChannelBlock(volume->data[channel]);
   volume->data[channel] = block;
   volume->types[channel] = new_type;
   return 0;

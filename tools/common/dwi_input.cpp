@@ -215,7 +215,8 @@ bool load_input(const std::string& path, LoadedInput* in, std::string* error) {
     }
     case InputKind::kNifti: {
       std::string reason;
-      VolumePtr loaded(LoadNiftiVolumeWithGeometry(path.c_str(), &in->geometry, &reason));
+      // The batch tools read their input once and end: its data stays in the file.
+      VolumePtr loaded(LoadNiftiVolumeWithGeometryMapped(path.c_str(), &in->geometry, &reason));
       if (!loaded) {
         *error = "cannot load NIfTI image " + path + (reason.empty() ? "" : ": " + reason);
         return false;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <system_error>
@@ -53,37 +54,54 @@ bool write_outputs(StandardMapVolumes* computed, const DwiInput& input,
                              computed->isod.get()};
   for (int m = 0; m < 4; ++m) std::swap(maps->data[m], order[m]->data[0]);
   const std::string raw_path = (fs::path(directory) / "maps.raw").string();
-  const auto write_images = [&](std::string* reason) {
-    for (const MapImage& image : kMapImages) {
-      const std::string path = (fs::path(directory) / image.name).string();
-      NiftiImageLabel label;
-      label.description = std::string("dtimaps ") + image.description;
-      // The colour map is already weighted by anisotropy: its RGB part is the picture.
-      label.colour_as_three_volumes = true;
-      label.slope = image.slope;
-      if (image.slope < 0) label.slope = input.signal_scale != 1.0 ? 1.0 / input.signal_scale : 0.0;
-      if (SaveNiftiChannel(maps.get(), image.channel, path.c_str(), input.geometry, label, reason) != 0) {
-        if (reason->empty()) *reason = "cannot write " + path;
-        return false;
-      }
+  const auto write_image = [&](const MapImage& image, std::string* reason) {
+    const std::string path = (fs::path(directory) / image.name).string();
+    NiftiImageLabel label;
+    label.description = std::string("dtimaps ") + image.description;
+    // The colour map is already weighted by anisotropy: its RGB part is the picture.
+    label.colour_as_three_volumes = true;
+    label.slope = image.slope;
+    if (image.slope < 0) label.slope = input.signal_scale != 1.0 ? 1.0 / input.signal_scale : 0.0;
+    if (SaveNiftiChannel(maps.get(), image.channel, path.c_str(), input.geometry, label, reason) != 0) {
+      if (reason->empty()) *reason = "cannot write " + path;
+      return false;
     }
     return true;
   };
-  // The raw file and the images are independent: written side by side on two threads.
-  std::string raw_error, image_error;
-  bool images_ok = true;
-  std::thread images;
-  try {
-    images = std::thread([&] { images_ok = write_images(&image_error); });
-  } catch (const std::system_error&) {
-    images_ok = write_images(&image_error);  // no thread: one after the other
+  // The files are independent: each is written on its own thread, so that the waits for the
+  // disk (every file is synced before its rename) overlap instead of adding up.
+  constexpr size_t kImages = std::size(kMapImages);
+  std::string raw_error, image_errors[kImages];
+  bool image_ok[kImages] = {};
+  std::thread writers[kImages];
+  for (size_t i = 0; i < kImages; ++i) {
+    auto write = [&, i] { image_ok[i] = write_image(kMapImages[i], &image_errors[i]); };
+    try {
+      writers[i] = std::thread(write);
+    } catch (const std::system_error&) {
+      write();  // no thread: this one in turn
+    }
   }
   const bool raw_ok = SaveRawVolumeFileAtomically(maps.get(), raw_path, &raw_error) == 0;
-  if (images.joinable()) images.join();
+  bool images_ok = true;
+  for (size_t i = 0; i < kImages; ++i) {
+    if (writers[i].joinable()) writers[i].join();
+    if (!image_ok[i] && images_ok) {
+      images_ok = false;
+      if (raw_ok) *error = image_errors[i];
+    }
+  }
   if (!raw_ok) *error = raw_error;
-  else if (!images_ok) *error = image_error;
   return raw_ok && images_ok;
 }
+
+// A thread joined when it goes out of scope, on every return path.
+struct JoinedThread {
+  std::thread thread;
+  ~JoinedThread() {
+    if (thread.joinable()) thread.join();
+  }
+};
 
 // Extra maps of every network in an RTNN file, prepared for the input's MPG setting, each
 // output written as rtnn_<network>_<output>.nii with the input's geometry.
@@ -190,6 +208,19 @@ int run_dtimaps(const DtimapsOptions& options, std::string* error) {
     if (run_standard_dti_map_volumes(data, options.threads, &maps) != 4) {
       *error = "the maps could not be computed (out of memory)";
       return kDtimapsFailed;
+    }
+    // Without networks to run the input is not read again: a thread of its own gives its
+    // pages back while the outputs are written.
+    JoinedThread release;
+    if (options.rtnn.empty()) {
+      try {
+        release.thread = std::thread([volume = std::move(input.volume), record = std::move(input.data)]() mutable {
+          record.reset();
+          volume.reset();
+        });
+      } catch (const std::system_error&) {
+        // The input went with the thread that could not start.
+      }
     }
     if (!write_outputs(&maps, input, options.out, error)) return kDtimapsFailed;
     if (!options.rtnn.empty()) return write_rtnn_outputs(options, input, error);

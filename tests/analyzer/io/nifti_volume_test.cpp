@@ -1,5 +1,6 @@
 // NIfTI images: hand-built headers read correctly, round trips through the writer, refusals.
 #include "analyzer/io/nifti_volume.h"
+#include "sdk/volume/mapped_volume.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -91,6 +92,43 @@ TEST_F(NiftiVolumeTest, FourDimensionalImageBecomesChannelsWithItsVoxelSize) {
     EXPECT_EQ(v->attributes[t], 0);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(ZTR_ChannelData<int16_t>(v.get(), t)[i], 100 * t + i - 50);
   }
+}
+
+TEST_F(NiftiVolumeTest, MappedLoadLeavesPlainDataInTheFileAndReadsEverythingElse) {
+  const VolumeHeader h{3, 2, 2, 3};
+  const int32_t types[3] = {ZTR_TYPE_INT16, ZTR_TYPE_INT16, ZTR_TYPE_INT16};
+  const int32_t attributes[3] = {0, 0, 0};
+  VolumePtr v(ZTR_NewRawVolumeData(h, types, attributes));
+  ASSERT_TRUE(v);
+  for (int c = 0; c < 3; ++c) {
+    for (int i = 0; i < 12; ++i) ZTR_ChannelData<int16_t>(v.get(), c)[i] = int16_t(1000 * c - 7 * i);
+  }
+  const float spacing[3] = {1.5f, 2.0f, 2.5f};
+  const float one[3] = {1, 1, 1};
+  write_file(path("scaled.nii"), nifti1_file({2, 1, 1}, 4, 16, one, {10, 0, 20, 0}, 0.5f, -1.0f));
+  struct Case {
+    const char* name;
+    bool mapped;
+  };
+  for (const Case& c : {Case{"plain.nii", true}, Case{"packed.nii.gz", false}}) {
+    std::string error;
+    ASSERT_EQ(SaveNiftiVolume(v.get(), path(c.name).c_str(), spacing, &error), 0) << error;
+    ImageGeometry read_geometry, mapped_geometry;
+    VolumePtr read(LoadNiftiVolumeWithGeometry(path(c.name).c_str(), &read_geometry, &error));
+    VolumePtr mapped(LoadNiftiVolumeWithGeometryMapped(path(c.name).c_str(), &mapped_geometry, &error));
+    ASSERT_TRUE(read && mapped) << c.name << ": " << error;
+    EXPECT_EQ(std::memcmp(mapped->header, v->header, sizeof h), 0) << c.name;
+    for (int ch = 0; ch < 3; ++ch) {
+      EXPECT_EQ(ZTR_IsMappedChannelBlock(mapped->data[ch]), c.mapped) << c.name;
+      EXPECT_EQ(std::memcmp(mapped->data[ch], v->data[ch], 24), 0) << c.name << " channel " << ch;
+    }
+    for (int d = 0; d < 3; ++d) EXPECT_EQ(mapped_geometry.voxel_size[d], read_geometry.voxel_size[d]);
+    EXPECT_EQ(mapped_geometry.qform, read_geometry.qform);
+  }
+  VolumePtr scaled(LoadNiftiVolumeWithGeometryMapped(path("scaled.nii").c_str(), nullptr, nullptr));
+  ASSERT_TRUE(scaled);
+  EXPECT_FALSE(ZTR_IsMappedChannelBlock(scaled->data[0]));
+  EXPECT_FLOAT_EQ(ZTR_ChannelData<float>(scaled.get(), 0)[1], 9.0f);
 }
 
 TEST_F(NiftiVolumeTest, SpacingInMicronsIsConvertedToMillimetres) {
