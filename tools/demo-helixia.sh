@@ -52,9 +52,12 @@ cleanup() {
   rm -f "/dev/shm/ZTR_IPC_"*"($(printf '%04d' "$client"))"
 }
 trap cleanup EXIT
+rm -f "$demo/host_in"
+mkfifo "$demo/host_in"
 timeout 300 "$bin/ztrhost" serve --client "$client" --input "$demo/phantom/dwi.raw" \
-  --output "$demo/host_output" -- "$bin/heLiXIA" > "$demo/console.log" 2>&1 &
+  --output "$demo/host_output" -- "$bin/heLiXIA" < "$demo/host_in" > "$demo/console.log" 2>&1 &
 host_pid=$!
+exec 3> "$demo/host_in"  # the host's commands: the cursor
 find_window() {
   local i id
   for ((i = 0; i < $2 * 10; i++)); do
@@ -78,6 +81,24 @@ sleep 1
 if import -window "$main" "$artifacts/helixia-demo.png"; then
   echo "screenshot: $artifacts/helixia-demo.png"
 fi
+# A fiber tracking study: the seed tab's view follows the host's cursor onto the curved
+# bundle, a drag draws the seed sphere, " Analyze and Display " sends the lines to the host.
+xdotool mousemove --window "$main" 257 246 click 1 2>/dev/null || true
+echo "cursor 18 27 12" >&3
+sleep 1
+xdotool mousemove --window "$main" 160 453 mousedown 1 2>/dev/null || true
+for dy in 2 4 6 8; do xdotool mousemove --window "$main" 160 $((453 - dy)); sleep 0.05; done
+xdotool mouseup 1 2>/dev/null || true
+sleep 0.5
+xdotool mousemove --window "$main" 160 660 click 1 2>/dev/null || true
+for ((i = 0; i < 100; i++)); do
+  grep -q '^Seed:[0-9]*, Lines:' "$demo/console.log" && break
+  sleep 0.2
+done
+grep '^Seed:[0-9]*, Lines:' "$demo/console.log" | head -1 | sed 's/^/tracking study: /' || true
+if import -window "$main" "$artifacts/helixia-demo-tracking.png"; then
+  echo "screenshot: $artifacts/helixia-demo-tracking.png"
+fi
 # The ROI editor's page shows the phantom in its slice view.
 xdotool mousemove --window "$main" 240 43 click 1 2>/dev/null || true
 sleep 1
@@ -86,6 +107,7 @@ if import -window "$main" "$artifacts/helixia-demo-roi-editor.png"; then
 fi
 answer "$main" ctrl+q
 if confirmation=$(find_window '^Important Notice$' 10); then answer "$confirmation" Return; fi
+exec 3>&-
 # Bounded: the host runs under its own deadline.
 status=0
 wait "$host_pid" || status=$?
