@@ -64,7 +64,7 @@ const MenuItemEntry kMainMenu[] = {
     {"/Special/ROI palette frame/Channel/Previous", "B", channel_previous_command, 0, ""},
     {"/Special/ROI palette frame/Upload current channel", "<control>U", upload_current_channel_command, 0, ""},
     {"/Special/ROI palette frame/Adjust greyscale", "G", adjust_greyscale_command, 0, ""},
-    {"/Special/ROI palette frame/Export ROI to editor", "", nullptr, 0, ""},
+    {"/Special/ROI palette frame/Export ROI to editor", "", export_roi_to_editor_command, 0, ""},
     {"/Special/ROI palette frame/Sphericalmap/Set center Z slice", "", set_center_z_command, 0, ""},
     {"/Special/ROI palette frame/Sphericalmap/Show guideline/None", "", guideline_none_command, 0, ""},
     {"/Special/ROI palette frame/Sphericalmap/Show guideline/Z", "", guideline_z_command, 0, ""},

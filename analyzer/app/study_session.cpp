@@ -514,3 +514,52 @@ void voxelize_tracklines_roi_command(AppState& state, Dialogs& dialogs) {
   roi_select_command(state, roi->id);
   dialogs.set_message_line(" tracklines voxelized to a voxelgroup ROI.");
 }
+
+// ---- ROI palette frame --------------------------------------------------------------------
+
+void export_roi_to_editor_command(AppState& state, Dialogs& dialogs) {
+  SliceViewFrame* frame = state.views.exposed;
+  int tab = -1;
+  for (int i = 0; i < ZTR_STUDY_REGION_VIEW_COUNT; ++i) {
+    if (frame == &state.views.study_regions[size_t(i)]) tab = i;
+  }
+  STUDY_OBJECT* study = get_active_study_object(state.studies);
+  StudyRegion* region =
+      study && tab >= 0 && state.page_mode == ZTR_PAGE_MODE_STUDY
+          ? study_region_for_view(state, *study, static_cast<StudyRegionView>(tab))
+          : nullptr;
+  if (!region || !state.volume) {
+    show_important_notice(dialogs, ZTR_NO_PALETTE_NOTICE, 240, 100);
+    return;
+  }
+  // What the panel shows decides: its radios and its drawing.
+  study_environment(state).page->store_panel(*study);
+  int32_t type = -1;
+  if (region->selector == ZTR_REGION_SPHERE) type = ZTR_ROI_SPHERICAL;
+  if (region->selector == ZTR_REGION_FREEHAND || region->selector == ZTR_REGION_FREEHAND_ON_MAP) {
+    type = ZTR_ROI_FREEHAND;
+  }
+  if (type < 0) {
+    show_important_notice(dialogs, "This type of ROI palette is not exportable.", 240, 100);
+    return;
+  }
+  const GridSize grid = volume_grid(state);
+  sync_views_into_panels(state);
+  ROI_OBJECT* roi = roi_new_command(state.roi_editor, type, grid);
+  if (!roi) return;
+  slice_view_to_roi_view(frame->view, grid, roi->view);
+  const char* role = "ROI";
+  if (study->type == ZTR_STUDY_FIBER_TRACKING) {
+    role = tab == int(StudyRegionView::Seed)     ? "seed"
+           : tab == int(StudyRegionView::Target) ? "target"
+                                                 : "avoidance";
+  }
+  roi_rename(*roi, format_text("Imported %s of %s", role, study->name));
+  // The panel shows the copy where it was drawn; following the cursor would move it.
+  RoiViewState& working = state.roi_editor.panel_of(type);
+  working.view = roi->view;
+  working.follow_host = false;
+  dialogs.set_current_page(1);
+  state.page_mode = ZTR_PAGE_MODE_OTHER;
+  roi_list_changed(state);
+}

@@ -81,6 +81,11 @@ void voxelize_tracklines_grey_command(AppState& state, Dialogs& dialogs);
 void voxelize_tracklines_colour_command(AppState& state, Dialogs& dialogs);
 void voxelize_tracklines_roi_command(AppState& state, Dialogs& dialogs);
 
+// Special/ROI palette frame/Export ROI to editor: the sphere or outline of the region shown on
+// the active study panel's current tab becomes a new ROI ("Imported seed of <study>" ...),
+// shown on the ROI editor page.
+void export_roi_to_editor_command(AppState& state, Dialogs& dialogs);
+
 // ---- File ---------------------------------------------------------------------------------
 
 // Both show the study performer page first.

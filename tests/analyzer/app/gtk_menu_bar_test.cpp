@@ -99,13 +99,13 @@ TEST_F(GtkMenuBarTest, ItemsWithoutHandlersAreInsensitiveAndOthersRunTheirComman
   EXPECT_TRUE(gtk_widget_get_sensitive(item("/Special/Voxelize visible tracklines as")));
   EXPECT_TRUE(gtk_widget_get_sensitive(item("/File/Import/ZANTREVIUM file")));
   EXPECT_TRUE(gtk_widget_get_sensitive(item("/Setting/MPG")));
-  // The palette commands act on slice views; exporting to the ROI editor needs studies.
+  // The palette commands act on slice views.
   EXPECT_TRUE(gtk_widget_get_sensitive(item("/Special/ROI palette frame")));
   EXPECT_TRUE(gtk_widget_get_sensitive(item("/Special/ROI palette frame/Channel/Next")));
   EXPECT_TRUE(gtk_widget_get_sensitive(item("/Special/ROI palette frame/Upload current channel")));
   EXPECT_TRUE(gtk_widget_get_sensitive(
       item("/Special/ROI palette frame/Sphericalmap/Show guideline/XZ")));
-  EXPECT_FALSE(gtk_widget_get_sensitive(item("/Special/ROI palette frame/Export ROI to editor")));
+  EXPECT_TRUE(gtk_widget_get_sensitive(item("/Special/ROI palette frame/Export ROI to editor")));
   gtk_menu_item_activate(GTK_MENU_ITEM(item("/_Help/About ...")));
   EXPECT_EQ(activations, 1);
 }

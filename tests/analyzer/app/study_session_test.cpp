@@ -130,6 +130,37 @@ TEST_F(StudySessionTest, ListPageCommandsActOnTheSelectedStudyUnlessTheListIsBei
   EXPECT_EQ(page.entry, " ");
 }
 
+TEST_F(StudySessionTest, ExportRoiToEditorCopiesTheDrawnRegionOfTheCurrentTab) {
+  draw_sphere(StudyRegionView::Target, 16);
+  const float drawn = view(StudyRegionView::Target).view.sphere_radius;
+  const size_t rois = roi_items(state.roi_editor.rois).size();
+  auto notices = [&] { return dialogs.of_kind("notice").size(); };
+
+  state.views.exposed = nullptr;  // no view on the current page
+  export_roi_to_editor_command(state, dialogs);
+  ASSERT_EQ(notices(), 1u);
+  EXPECT_EQ(dialogs.of_kind("notice").back().text, ZTR_NO_PALETTE_NOTICE);
+
+  // The target is switched on (" Use") as a sphere.
+  std::get<FiberTrackingStudy>(page.working).target.selector = ZTR_REGION_SPHERE;
+  state.views.exposed = &view(StudyRegionView::Target);
+  export_roi_to_editor_command(state, dialogs);
+  ASSERT_EQ(roi_items(state.roi_editor.rois).size(), rois + 1);
+  const ROI_OBJECT& roi = *roi_items(state.roi_editor.rois).back();
+  EXPECT_EQ(roi.type, ZTR_ROI_SPHERICAL);
+  EXPECT_STREQ(roi.name, "Imported target of Fiber tracking 1");
+  EXPECT_FLOAT_EQ(roi.view.sphere_radius, drawn);
+  EXPECT_EQ(dialogs.page, 1);
+
+  // A listed region (and a target not in use) has nothing drawn to copy.
+  state.page_mode = ZTR_PAGE_MODE_STUDY;
+  std::get<FiberTrackingStudy>(page.working).target.selector = ZTR_REGION_LISTED;
+  export_roi_to_editor_command(state, dialogs);
+  ASSERT_EQ(notices(), 2u);
+  EXPECT_EQ(dialogs.of_kind("notice").back().text, "This type of ROI palette is not exportable.");
+  EXPECT_EQ(roi_items(state.roi_editor.rois).size(), rois + 1);
+}
+
 TEST_F(StudySessionTest, TheStudyMenuAndStudyFileItemsAreLive) {
   for (const MenuItemEntry& entry : study_menu_items()) {
     if (is_command_item(entry)) {
