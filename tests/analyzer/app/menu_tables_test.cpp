@@ -136,7 +136,9 @@ TEST(MainMenu, CommandsOfThisBuildHaveHandlers) {
   }
   // Every subsystem is in this build: no command item is left without a handler.
   for (const MenuItemEntry& e : main_menu_items()) {
-    if (is_command_item(e)) EXPECT_NE(e.handler, nullptr) << e.path;
+    if (is_command_item(e)) {
+      EXPECT_NE(e.handler, nullptr) << e.path;
+    }
   }
 }
 
