@@ -24,7 +24,8 @@ echo "== thread sanitizer over the threaded code"
 # The test programs of code that runs worker threads; each one is run whole.
 TSAN_TESTS=(median_rank_filter_test dti_maps_test dti_maps_split_work_test dti_minimize_test
             volume_slab_runner_test fibetrak_engine_test fibetrak_seeds_regions_test
-            rtnn_rtnn_maps_test objects_roi_test)
+            rtnn_rtnn_maps_test objects_roi_test studies_study_kind_runs_test
+            tools_dtimaps_test)
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZTR_SANITIZE=thread \
   -DZTR_BUILD_BENCH=OFF -DZTR_BUILD_GUI=OFF >/dev/null
 cmake --build build-tsan -j"$JOBS" --target "${TSAN_TESTS[@]}"
