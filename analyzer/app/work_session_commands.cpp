@@ -170,6 +170,10 @@ void open_work_data_command(AppState& state, Dialogs& dialogs) {
   send_voxel_size_to_host(state);
 
   reset_slice_views(state, dialogs);
+  // The session's drawings stay where they were drawn: no view follows the host's cursor,
+  // which would move a restored sphere or outline at the next timer tick.
+  for (SliceViewFrame* frame : state.views.all()) set_follow(*frame, false);
+  for (RoiViewState& panel : state.roi_editor.panels) panel.follow_host = false;
   delete_all_session_objects(state, objects);
   const int rois = restore_rois(state, objects, staged);
   const int studies = restore_studies(state, objects, staged);

@@ -208,6 +208,8 @@ TEST_F(StudySessionTest, AWorkSessionRestoresItsStudiesWithTheActiveOneInThePane
   study_rename_command(state, "profile A");
   study_select_command(state, 0);
   std::get<FiberTrackingStudy>(page.working).fa_min = 0.31f;  // edited in the panel
+  draw_sphere(StudyRegionView::Seed, 16);
+  const Vec3 seed_centre = view(StudyRegionView::Seed).view.centre;
   dialogs.files.push_back({ZTR_DIALOG_OK, path});
   save_work_data_command(state, dialogs);
 
@@ -220,9 +222,19 @@ TEST_F(StudySessionTest, AWorkSessionRestoresItsStudiesWithTheActiveOneInThePane
   // The panel holds the active study, not the last one restored, so a store keeps it.
   EXPECT_EQ(page.shown, ZTR_STUDY_FIBER_TRACKING);
   EXPECT_EQ(page.entry, "Fiber tracking 1");
+  // No view follows the host after a load: the host's cursor does not move the seed.
+  for (SliceViewFrame* frame : state.views.all()) EXPECT_FALSE(frame->follow);
+  state.broadcast.reset(ZTRipc_NewBroadcaster());
+  const float cursor[3] = {3.0f, 4.0f, 5.0f};
+  std::copy(cursor, cursor + 3, state.broadcast->cursor);
+  follow_host_cursor(state);
+  EXPECT_EQ(view(StudyRegionView::Seed).view.centre, seed_centre);
+
   study_select_command(state, 2);
   EXPECT_FLOAT_EQ(std::get<FiberTrackingStudy>(state.studies.studies[0]->kind).fa_min, 0.31f);
   EXPECT_STREQ(state.studies.studies[0]->name, "Fiber tracking 1");
+  EXPECT_EQ(std::get<FiberTrackingStudy>(state.studies.studies[0]->kind).seed.view.centre,
+            seed_centre);
 }
 
 // The phantom (a curved bundle crossing a straight one) loaded into the application.
