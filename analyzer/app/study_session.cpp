@@ -19,20 +19,6 @@
 
 namespace {
 
-// Region views of each kind's panel, in the order of the kind's regions.
-std::vector<StudyRegionView> region_views_of(int32_t type) {
-  switch (type) {
-    case ZTR_STUDY_FIBER_TRACKING:
-      return {StudyRegionView::Seed, StudyRegionView::Target, StudyRegionView::Avoidance};
-    case ZTR_STUDY_DIFFUSION_PROFILE:
-      return {StudyRegionView::Profile};
-    case ZTR_STUDY_VOXEL_STATISTICS:
-      return {StudyRegionView::Statistics};
-    default:
-      return {};
-  }
-}
-
 // The page the study commands see: the region views are the application's own, the rest
 // is the front end's page (when one is set).
 class ApplicationStudyPage : public StudyPage {
@@ -239,9 +225,22 @@ StudyEnvironment& study_environment(AppState& state, NoticeSink* notices) {
   return env;
 }
 
+std::vector<StudyRegionView> study_region_views_of(int32_t type) {
+  switch (type) {
+    case ZTR_STUDY_FIBER_TRACKING:
+      return {StudyRegionView::Seed, StudyRegionView::Target, StudyRegionView::Avoidance};
+    case ZTR_STUDY_DIFFUSION_PROFILE:
+      return {StudyRegionView::Profile};
+    case ZTR_STUDY_VOXEL_STATISTICS:
+      return {StudyRegionView::Statistics};
+    default:
+      return {};
+  }
+}
+
 void load_study_region_views(AppState& state, const STUDY_OBJECT& study) {
   const std::vector<const StudyRegion*> regions = study_regions(study);
-  const std::vector<StudyRegionView> views = region_views_of(study.type);
+  const std::vector<StudyRegionView> views = study_region_views_of(study.type);
   for (size_t i = 0; i < regions.size() && i < views.size(); ++i) {
     SliceViewFrame& frame = state.views.study_view(views[i]);
     load_view(frame, regions[i]->view);
@@ -250,7 +249,7 @@ void load_study_region_views(AppState& state, const STUDY_OBJECT& study) {
 
 void store_study_region_views(AppState& state, STUDY_OBJECT& study) {
   const std::vector<StudyRegion*> regions = study_regions(study);
-  const std::vector<StudyRegionView> views = region_views_of(study.type);
+  const std::vector<StudyRegionView> views = study_region_views_of(study.type);
   for (size_t i = 0; i < regions.size() && i < views.size(); ++i) {
     store_view(state.views.study_view(views[i]), regions[i]->view);
   }
@@ -259,7 +258,7 @@ void store_study_region_views(AppState& state, STUDY_OBJECT& study) {
 StudyRegion* study_region_for_view(AppState& state, STUDY_OBJECT& study, StudyRegionView view) {
   (void)state;
   const std::vector<StudyRegion*> regions = study_regions(study);
-  const std::vector<StudyRegionView> views = region_views_of(study.type);
+  const std::vector<StudyRegionView> views = study_region_views_of(study.type);
   for (size_t i = 0; i < regions.size() && i < views.size(); ++i) {
     if (views[i] == view) return regions[i];
   }

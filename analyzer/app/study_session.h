@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "analyzer/app/app_state.h"
 #include "analyzer/app/dialogs.h"
@@ -13,6 +14,10 @@
 // The environment of the study commands over `state`, with the flags of this moment. The
 // record lives in the state, so the list redraw guard holds across calls.
 StudyEnvironment& study_environment(AppState& state, NoticeSink* notices = nullptr);
+
+// The region views of a kind's panel, in the order of the kind's regions (seed, target,
+// avoidance; or the one analysis region).
+std::vector<StudyRegionView> study_region_views_of(int32_t type);
 
 // The regions of the study's kind into the study panels' region views (each view shows its
 // region's drawing and stops following the host when it holds one), and back.

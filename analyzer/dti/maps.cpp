@@ -317,25 +317,14 @@ bool compute_standard_dti_map_volumes(const DiffusionTensorImageData* data, int1
 
   // Without the shared pseudo-inverse every worker fits with its own record, voxel by voxel,
   // and reports its failure as the record does.
-  auto worker = [&](const WorkPart& part) {
-    TensorPtr tensor(ZTRdti_NewTensor(data->dti_channels, data->b0_channels));
-    if (!tensor) {
-      std::fprintf(stderr, "insufficient memory\n");
-      return;
-    }
-    for (int k = 0; k < part.count; ++k) {
-      const int64_t begin = slice * (part.first + k);
-      for (int64_t i = begin; i < begin + slice; ++i) {
-        if (so_raw[i] <= threshold) continue;  // outputs start at 0
-        if (!tensor_fit_at_index(data, tensor.get(), i)) continue;
-        const StandardMapValues v = standard_map_values(tensor.get(), b, so_raw[i]);
-        colour[i] = v.colour_fa;
-        fa[i] = v.fa;
-        adc[i] = v.adc;
-        isod[i] = v.isod;
-      }
-      part.done->store(k + 1, std::memory_order_relaxed);
-    }
+  auto voxel = [&](auto* tensor, int64_t i) {
+    if (so_raw[i] <= threshold) return;  // outputs start at 0
+    if (!tensor_fit_at_index(data, tensor, i)) return;
+    const StandardMapValues v = standard_map_values(tensor, b, so_raw[i]);
+    colour[i] = v.colour_fa;
+    fa[i] = v.fa;
+    adc[i] = v.adc;
+    isod[i] = v.isod;
   };
   WorkRunOptions run = options;
   if (!run.progress_format) run.progress_format = "\r(color FA, FA, ADC, isoD) Computation %d%% completed";
@@ -343,7 +332,7 @@ bool compute_standard_dti_map_volumes(const DiffusionTensorImageData* data, int1
   if (inverse) {
     run_split_work(h.z, clamped < 1 ? 1 : clamped, block_worker, run);
   } else {
-    run_split_work(h.z, clamped < 1 ? 1 : clamped, worker, run);
+    for_each_voxel_with_tensor(data, clamped, run, voxel);
   }
   *maps = std::move(out);
   return true;

@@ -104,6 +104,9 @@ int ZTRnumerical_EigenSymmetric3x3(float a[4][4], float d[4], float e[4]);
 // when the solver did not converge (e1 is then (0, 0, 1), the identity's column).
 inline constexpr double ZTR_PRINCIPAL_CLEAR_GAP = 1e-2;
 int ZTRnumerical_PrincipalEigenvector3x3(const float elements[6], float e1[3]);
+// The same vector always from ZTRnumerical_EigenSymmetric3x3 (the fallback above). 1, or 0
+// when it did not converge.
+int ZTRnumerical_SolverPrincipalEigenvector3x3(const float elements[6], float e1[3]);
 
 // Convenience for 3 x 3 symmetric matrices (0-based): tred2 + tqli, unit eigenvector
 // columns, eigenvalues ascending with columns following them. Returns 1, or 0 when tqli

@@ -710,6 +710,10 @@ int ZTRnumerical_PrincipalEigenvector3x3(const float elements[6], float e1[3]) {
     for (int k = 0; k < 3; ++k) e1[k] = static_cast<float>(e[k]);
     return 1;
   }
+  return ZTRnumerical_SolverPrincipalEigenvector3x3(elements, e1);
+}
+
+int ZTRnumerical_SolverPrincipalEigenvector3x3(const float elements[6], float e1[3]) {
   float a[4][4] = {};
   a[1][1] = elements[0];
   a[2][2] = elements[1];

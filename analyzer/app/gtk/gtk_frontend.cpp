@@ -1,6 +1,7 @@
 // The GTK 3 front end of the analyzer: the main window, its menus and pages, the modal
 // dialogs and the timer.
 #include "analyzer/app/gtk/gtk_frontend.h"
+#include "analyzer/app/gtk/object_list.h"
 
 #include <clocale>
 #include <cstdio>
@@ -57,23 +58,6 @@ void on_roi_panel_chosen(GtkComboBox* box, gpointer stack) {
 gboolean on_timer(gpointer self) {
   static_cast<GtkFrontend*>(self)->timer_fired();
   return G_SOURCE_REMOVE;  // the tick re-arms itself as a new one-shot timeout
-}
-
-std::string text_of(GtkTextBuffer* buffer) {
-  GtkTextIter start, end;
-  gtk_text_buffer_get_bounds(buffer, &start, &end);
-  gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-  std::string result = text ? text : "";
-  g_free(text);
-  return result;
-}
-
-GtkWidget* scrolled(GtkWidget* child) {
-  GtkWidget* window = gtk_scrolled_window_new(nullptr, nullptr);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(window), GTK_POLICY_AUTOMATIC,
-                                 GTK_POLICY_AUTOMATIC);
-  gtk_container_add(GTK_CONTAINER(window), child);
-  return window;
 }
 
 GtkWidget* new_dialog(GtkWindow* parent, const std::string& title) {
@@ -265,7 +249,6 @@ GtkWidget* GtkFrontend::build_study_page() {
 
 namespace {
 
-enum RoiColumn { kRowNumber = 0, kKind, kVisible, kStatus, kName, kId, kRoiColumns };
 
 void on_roi_selection_changed(GtkTreeSelection*, gpointer self) {
   static_cast<GtkFrontend*>(self)->roi_row_selected();
@@ -287,24 +270,6 @@ void on_roi_button(GtkButton* button, gpointer self) {
   static_cast<GtkFrontend*>(self)->roi_button_clicked(which);
 }
 
-GtkWidget* new_roi_list(GtkListStore** store) {
-  *store = gtk_list_store_new(kRoiColumns, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                              G_TYPE_STRING, G_TYPE_STRING, G_TYPE_UINT);
-  GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(*store));
-  g_object_unref(*store);  // the view keeps it as long as the page lives
-  static const char* const kTitles[] = {"", "", "", "", "name"};
-  for (int c = kRowNumber; c <= kName; ++c) {
-    GtkTreeViewColumn* column = gtk_tree_view_column_new_with_attributes(
-        kTitles[c], gtk_cell_renderer_text_new(), "text", c, nullptr);
-    g_object_set_data(G_OBJECT(column), "ztr-column", GINT_TO_POINTER(c));
-    gtk_tree_view_append_column(GTK_TREE_VIEW(view), column);
-  }
-  gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(view), FALSE);
-  gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)),
-                              GTK_SELECTION_BROWSE);
-  return view;
-}
-
 std::string entry_text_of(float value) { return format_text("%g", static_cast<double>(value)); }
 
 }  // namespace
@@ -313,7 +278,7 @@ GtkWidget* GtkFrontend::build_roi_page() {
   GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
   roi_menu_ = build_menu_bar(roi_menu_items(), roi_accels_, on_menu_command, this);
   gtk_box_pack_start(GTK_BOX(page), roi_menu_.bar, FALSE, FALSE, 0);
-  roi_list_ = new_roi_list(&roi_store_);
+  roi_list_ = new_object_list(&roi_store_, GTK_SELECTION_BROWSE);
   g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(roi_list_)), "changed",
                    G_CALLBACK(on_roi_selection_changed), this);
   g_signal_connect(roi_list_, "row-activated", G_CALLBACK(on_roi_row_activated), this);
@@ -423,10 +388,7 @@ void GtkFrontend::refresh_roi_list() {
   for (const ROI_OBJECT* roi : roi_items(state_->roi_editor.rois)) {
     const std::array<std::string, 5> text = roi_list_row(*roi, row++);
     GtkTreeIter iter;
-    gtk_list_store_append(roi_store_, &iter);
-    gtk_list_store_set(roi_store_, &iter, kRowNumber, text[0].c_str(), kKind, text[1].c_str(),
-                       kVisible, text[2].c_str(), kStatus, text[3].c_str(), kName,
-                       text[4].c_str(), kId, static_cast<guint>(roi->id), -1);
+    append_object_row(roi_store_, text, static_cast<guint>(roi->id), &iter);
     if (roi == active) gtk_tree_selection_select_iter(selection, &iter);
   }
   state_->roi_editor.rois.redrawing = false;

@@ -7,12 +7,11 @@
 
 #include "analyzer/app/app_state.h"
 #include "analyzer/app/dialogs.h"
+#include "analyzer/app/gtk/object_list.h"
 #include "analyzer/app/study_session.h"
 #include "analyzer/objects/roi_commands.h"
 
 namespace {
-
-enum ListColumn { kRowNumber = 0, kKind, kVisible, kStatus, kName, kId, kColumns };
 
 // Region colours of the tabs' views (0xRRGGBB): seed, target and avoidance apart at a glance.
 constexpr uint32_t kRegionColours[ZTR_STUDY_REGION_VIEW_COUNT] = {0xFF4040, 0x40E040, 0x4080FF,
@@ -35,13 +34,6 @@ void on_tracking_colour_toggled(GtkToggleButton*, gpointer self) {
 }
 void on_tab_switched(GtkNotebook*, GtkWidget*, guint, gpointer self) {
   if (self_of(self)->on_exposed_changed) self_of(self)->on_exposed_changed();
-}
-
-GtkWidget* scrolled(GtkWidget* child, GtkPolicyType horizontal = GTK_POLICY_AUTOMATIC) {
-  GtkWidget* window = gtk_scrolled_window_new(nullptr, nullptr);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(window), horizontal, GTK_POLICY_AUTOMATIC);
-  gtk_container_add(GTK_CONTAINER(window), child);
-  return window;
 }
 
 GtkWidget* framed(const char* title, GtkWidget* child) {
@@ -127,55 +119,7 @@ void set_text(GtkTextView* view, const std::string& text) {
   gtk_text_buffer_set_text(gtk_text_view_get_buffer(view), text.c_str(), -1);
 }
 
-std::string text_of(GtkTextView* view) {
-  GtkTextBuffer* buffer = gtk_text_view_get_buffer(view);
-  GtkTextIter start, end;
-  gtk_text_buffer_get_bounds(buffer, &start, &end);
-  gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-  std::string result = text ? text : "";
-  g_free(text);
-  return result;
-}
-
-// A list of the five row columns and a hidden ID.
-GtkWidget* new_row_list(GtkListStore** store, GtkSelectionMode mode) {
-  *store = gtk_list_store_new(kColumns, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                              G_TYPE_STRING, G_TYPE_UINT);
-  GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(*store));
-  g_object_unref(*store);  // the view keeps it
-  for (int c = kRowNumber; c <= kName; ++c) {
-    gtk_tree_view_append_column(GTK_TREE_VIEW(view),
-                                gtk_tree_view_column_new_with_attributes(
-                                    "", gtk_cell_renderer_text_new(), "text", c, nullptr));
-  }
-  gtk_tree_view_set_headers_visible(GTK_TREE_VIEW(view), FALSE);
-  gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), mode);
-  return view;
-}
-
-void append_row(GtkListStore* store, const std::array<std::string, 5>& text, guint id,
-                GtkTreeIter* iter) {
-  gtk_list_store_append(store, iter);
-  gtk_list_store_set(store, iter, kRowNumber, text[0].c_str(), kKind, text[1].c_str(), kVisible,
-                     text[2].c_str(), kStatus, text[3].c_str(), kName, text[4].c_str(), kId, id,
-                     -1);
-}
-
-// The IDs of the selected rows, in list order.
-std::vector<uint16_t> selected_ids(GtkWidget* list) {
-  std::vector<uint16_t> ids;
-  GtkTreeModel* model = gtk_tree_view_get_model(GTK_TREE_VIEW(list));
-  GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(list));
-  GtkTreeIter iter;
-  for (gboolean ok = gtk_tree_model_get_iter_first(model, &iter); ok;
-       ok = gtk_tree_model_iter_next(model, &iter)) {
-    if (!gtk_tree_selection_iter_is_selected(selection, &iter)) continue;
-    guint id = 0;
-    gtk_tree_model_get(model, &iter, kId, &id, -1);
-    ids.push_back(static_cast<uint16_t>(id));
-  }
-  return ids;
-}
+std::string text_of(GtkTextView* view) { return text_of(gtk_text_view_get_buffer(view)); }
 
 }  // namespace
 
@@ -237,7 +181,7 @@ GtkStudyPage::~GtkStudyPage() {
 // ---- building ---------------------------------------------------------------------------------
 
 GtkWidget* GtkStudyPage::build_list() {
-  list_ = new_row_list(&store_, GTK_SELECTION_BROWSE);
+  list_ = new_object_list(&store_, GTK_SELECTION_BROWSE);
   g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(list_)), "changed",
                    G_CALLBACK(on_selection_changed), this);
   return list_;
@@ -273,7 +217,7 @@ GtkWidget* GtkStudyPage::build_region_tab(StudyRegionView which,
   tab.view->set_region_colour(colour);
   gtk_box_pack_start(GTK_BOX(box), tab.view->root(), FALSE, FALSE, 0);
   // "Listed": the ROIs of the ROI editor; the selected rows are the region's listed IDs.
-  tab.roi_list = new_row_list(&tab.roi_store, GTK_SELECTION_MULTIPLE);
+  tab.roi_list = new_object_list(&tab.roi_store, GTK_SELECTION_MULTIPLE);
   GtkWidget* list = scrolled(tab.roi_list);
   gtk_widget_set_size_request(list, -1, 80);
   gtk_box_pack_start(GTK_BOX(box), framed("Listed", list), FALSE, FALSE, 0);
@@ -415,19 +359,6 @@ GtkWidget* GtkStudyPage::summary_view(int32_t type) const {
   return type >= 0 && type < ZTR_STUDY_KINDS ? summaries_[size_t(type)] : nullptr;
 }
 
-std::vector<StudyRegionView> GtkStudyPage::views_of(int32_t type) const {
-  switch (type) {
-    case ZTR_STUDY_FIBER_TRACKING:
-      return {StudyRegionView::Seed, StudyRegionView::Target, StudyRegionView::Avoidance};
-    case ZTR_STUDY_DIFFUSION_PROFILE:
-      return {StudyRegionView::Profile};
-    case ZTR_STUDY_VOXEL_STATISTICS:
-      return {StudyRegionView::Statistics};
-    default:
-      return {};
-  }
-}
-
 // ---- regions ----------------------------------------------------------------------------------
 
 RegionPanel GtkStudyPage::read_region(StudyRegionView which) const {
@@ -435,7 +366,7 @@ RegionPanel GtkStudyPage::read_region(StudyRegionView which) const {
   RegionPanel panel;
   panel.choice = chosen_index(tab.radios);
   panel.use = tab.use ? checked(tab.use) : true;
-  panel.listed = selected_ids(tab.roi_list);
+  panel.listed = selected_object_ids(tab.roi_list);
   return panel;
 }
 
@@ -454,7 +385,7 @@ void GtkStudyPage::fill_roi_list(RegionTab& tab, const std::vector<uint16_t>& se
   int row = 1;
   for (const ROI_OBJECT* roi : roi_items(state_.roi_editor.rois)) {
     GtkTreeIter iter;
-    append_row(tab.roi_store, roi_list_row(*roi, row++), roi->id, &iter);
+    append_object_row(tab.roi_store, roi_list_row(*roi, row++), roi->id, &iter);
     if (std::find(selected.begin(), selected.end(), roi->id) != selected.end()) {
       gtk_tree_selection_select_iter(selection, &iter);
     }
@@ -464,7 +395,7 @@ void GtkStudyPage::fill_roi_list(RegionTab& tab, const std::vector<uint16_t>& se
 
 void GtkStudyPage::redraw_listed_rois() {
   for (RegionTab& tab : tabs_) {
-    if (tab.roi_list) fill_roi_list(tab, selected_ids(tab.roi_list));
+    if (tab.roi_list) fill_roi_list(tab, selected_object_ids(tab.roi_list));
   }
 }
 
@@ -583,7 +514,7 @@ SliceViewFrame* GtkStudyPage::exposed_frame() const {
 }
 
 void GtkStudyPage::stop_following() {
-  for (StudyRegionView which : views_of(shown_type_)) {
+  for (StudyRegionView which : study_region_views_of(shown_type_)) {
     SliceViewFrame& frame = state_.views.study_view(which);
     set_follow(frame, false);
     redraw_frame(frame);
@@ -612,7 +543,7 @@ void GtkStudyPage::redraw_list() {
   int row = 0;
   for (const auto& study : state_.studies.studies) {
     GtkTreeIter iter;
-    append_row(store_, study_row_columns(*study, row++), study->id, &iter);
+    append_object_row(store_, study_row_columns(*study, row++), study->id, &iter);
     if (study.get() == active) gtk_tree_selection_select_iter(selection, &iter);
   }
   if (active) show_entry_and_toggle(*active);

@@ -124,7 +124,6 @@ class GtkStudyPage : public StudyPage {
   void show_region(StudyRegionView which, const RegionPanel& panel);
   void fill_roi_list(RegionTab& tab, const std::vector<uint16_t>& selected);
   void show_entry_and_toggle(const STUDY_OBJECT& study);
-  std::vector<StudyRegionView> views_of(int32_t type) const;
 
   AppState& state_;
   Dialogs& dialogs_;

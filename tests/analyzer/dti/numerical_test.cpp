@@ -558,21 +558,6 @@ TEST(SymmetricEigen, FixedThreeByThreeSolverEqualsTheGeneralRoutinesBitForBit) {
 
 namespace {
 
-// e1 as the full solver gives it for the matrix (xx, yy, zz, xy, yz, zx).
-int solver_e1(const float elements[6], float e1[3]) {
-  float a[4][4] = {};
-  a[1][1] = elements[0];
-  a[2][2] = elements[1];
-  a[3][3] = elements[2];
-  a[1][2] = a[2][1] = elements[3];
-  a[2][3] = a[3][2] = elements[4];
-  a[1][3] = a[3][1] = elements[5];
-  float d[4], e[4];
-  const int converged = ZTRnumerical_EigenSymmetric3x3(a, d, e);
-  for (int k = 0; k < 3; ++k) e1[k] = a[k + 1][3];
-  return converged;
-}
-
 std::array<float, 6> from_spectrum(const Eigen::Matrix3d& r, const Eigen::Vector3d& lambda) {
   const Eigen::Matrix3d a = r * lambda.asDiagonal() * r.transpose();
   return {float(a(0, 0)), float(a(1, 1)), float(a(2, 2)), float(a(0, 1)), float(a(1, 2)), float(a(0, 2))};
@@ -604,7 +589,7 @@ TEST(PrincipalEigenvector, AgreesWithTheFullSolverOnRandomAndSpecialMatrices) {
   for (size_t n = 0; n < cases.size(); ++n) {
     const float* el = cases[n].data();
     float fast[3], full[3];
-    const int converged = solver_e1(el, full);
+    const int converged = ZTRnumerical_SolverPrincipalEigenvector3x3(el, full);
     ASSERT_EQ(ZTRnumerical_PrincipalEigenvector3x3(el, fast), converged) << n;
     double scale = 0.0;
     for (int i = 0; i < 6; ++i) scale = std::max(scale, std::fabs(double(el[i])));
