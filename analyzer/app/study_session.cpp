@@ -40,7 +40,11 @@ class ApplicationStudyPage : public StudyPage {
     if (StudyPage* page = state_.study_page) page->hide_panels();
   }
   void stop_following() override {
-    for (SliceViewFrame& frame : state_.views.study_regions) set_follow(frame, false);
+    // The views are the application's; the front end repaints them when told.
+    for (SliceViewFrame& frame : state_.views.study_regions) {
+      set_follow(frame, false);
+      redraw_frame(frame);
+    }
     if (StudyPage* page = state_.study_page) page->stop_following();
   }
   void select_row(int index) override {

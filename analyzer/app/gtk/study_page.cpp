@@ -121,6 +121,20 @@ void set_text(GtkTextView* view, const std::string& text) {
 
 std::string text_of(GtkTextView* view) { return text_of(gtk_text_view_get_buffer(view)); }
 
+template <size_t N>
+std::array<std::string, N> entry_texts(const std::array<GtkWidget*, N>& entries) {
+  std::array<std::string, N> texts;
+  for (size_t i = 0; i < N; ++i) texts[i] = entry_text(entries[i]);
+  return texts;
+}
+
+template <size_t N>
+std::array<bool, N> checks_of(const std::array<GtkWidget*, N>& checks) {
+  std::array<bool, N> on{};
+  for (size_t i = 0; i < N; ++i) on[i] = checked(checks[i]);
+  return on;
+}
+
 }  // namespace
 
 GtkStudyPage::GtkStudyPage(AppState& state, Dialogs& dialogs, StudyCommandRunner run)
@@ -406,11 +420,8 @@ void GtkStudyPage::redraw_listed_rois() {
 void GtkStudyPage::store_panel(STUDY_OBJECT& study) {
   if (auto* ft = std::get_if<FiberTrackingStudy>(&study.kind)) {
     FiberTrackingPanel p;
-    for (size_t i = 0; i < p.stop_entries.size(); ++i) {
-      p.stop_entries[i] = entry_text(tracking_.stop_entries[i]);
-    }
-    for (size_t i = 0; i < p.stop_checks.size(); ++i)
-      p.stop_checks[i] = checked(tracking_.stop_checks[i]);
+    p.stop_entries = entry_texts(tracking_.stop_entries);
+    p.stop_checks = checks_of(tracking_.stop_checks);
     p.scheme = chosen_index(tracking_.scheme);
     p.seed_density = chosen_index(tracking_.seed_density);
     p.colour_mode = chosen_index(tracking_.colour_mode);
@@ -422,11 +433,8 @@ void GtkStudyPage::store_panel(STUDY_OBJECT& study) {
     store_fiber_tracking_panel(p, *ft);
   } else if (auto* dp = std::get_if<DiffusionProfileStudy>(&study.kind)) {
     DiffusionProfilePanel p;
-    for (size_t i = 0; i < p.range_entries.size(); ++i) {
-      p.range_entries[i] = entry_text(profile_.range_entries[i]);
-    }
-    for (size_t i = 0; i < p.range_checks.size(); ++i)
-      p.range_checks[i] = checked(profile_.range_checks[i]);
+    p.range_entries = entry_texts(profile_.range_entries);
+    p.range_checks = checks_of(profile_.range_checks);
     p.density = chosen_index(profile_.density);
     p.primitive = chosen_index(profile_.primitive);
     p.colouring = chosen_index(profile_.colouring);
@@ -511,14 +519,6 @@ SliceViewFrame* GtkStudyPage::exposed_frame() const {
     if (tab.root && tab.root == current && tab.view) return &tab.view->frame();
   }
   return nullptr;
-}
-
-void GtkStudyPage::stop_following() {
-  for (StudyRegionView which : study_region_views_of(shown_type_)) {
-    SliceViewFrame& frame = state_.views.study_view(which);
-    set_follow(frame, false);
-    redraw_frame(frame);
-  }
 }
 
 void GtkStudyPage::select_row(int index) {

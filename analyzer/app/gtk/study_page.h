@@ -41,7 +41,6 @@ class GtkStudyPage : public StudyPage {
   void load_panel(const STUDY_OBJECT& study) override;
   void show_panel(int32_t type) override;
   void hide_panels() override;
-  void stop_following() override;
   void select_row(int index) override;
   void redraw_list() override;
   void set_name_entry(const std::string& text) override;

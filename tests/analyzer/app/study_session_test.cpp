@@ -42,6 +42,10 @@ struct StudySessionTest : ::testing::Test {
   void SetUp() override {
     load_into_state(state, make_volume(32, 32, 8, 8));
     state.dti->mpg_ready = 1;
+    start_session();
+  }
+  // The studies' host, the page and the hooks bound to the loaded data; the session starts.
+  void start_session() {
     auto recording = std::make_unique<RecordingHost>();
     host = recording.get();
     state.study_host = std::move(recording);
@@ -251,15 +255,7 @@ struct StudyRunSessionTest : StudySessionTest {
     const int32_t origin[3] = {40, 24, 4}, size[3] = {6, 6, 3};
     std::copy(origin, origin + 3, state.broadcast->box_origin);
     std::copy(size, size + 3, state.broadcast->box_size);
-    auto recording = std::make_unique<RecordingHost>();
-    host = recording.get();
-    state.study_host = std::move(recording);
-    state.study_page = &page;
-    install_roi_hooks(state.hooks);
-    install_study_hooks(state.hooks);
-    reset_views(state);
-    state.hooks.create_initial_objects(state);
-    state.hooks.select_first_objects(state);
+    start_session();
   }
   // The seed view's sphere on the curved bundle, as a drag in the seed tab leaves it.
   void seed_on_the_bundle() {
