@@ -35,6 +35,7 @@ tools=$(cd "$(dirname "$0")" && pwd)
 cd "$demo" || exit 1
 
 . "$root/tests/support/client_number.sh"
+. "$root/tests/analyzer/app/gui_support.sh"
 reserve_client_number client
 if [ "$headless" = no ]; then
   echo "heLiXIA opens; host output goes to $demo/host_output when you quit."
@@ -58,23 +59,9 @@ timeout 300 "$bin/ztrhost" serve --client "$client" --input "$demo/phantom/dwi.r
   --output "$demo/host_output" -- "$bin/heLiXIA" < "$demo/host_in" > "$demo/console.log" 2>&1 &
 host_pid=$!
 exec 3> "$demo/host_in"  # the host's commands: the cursor
-find_window() {
-  local i id
-  for ((i = 0; i < $2 * 10; i++)); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-answer() {
-  xdotool windowfocus --sync "$1" 2>/dev/null
-  sleep 0.2
-  xdotool key --clearmodifiers "${@:2}"
-}
-main=$(find_window '^heLiXIA$' 60) || { echo "no window" >&2; exit 1; }
-while notice=$(find_window '^Important Notice$' 5); do
-  answer "$notice" Return
+main=$(wait_window '^heLiXIA$' 60) || { echo "no window" >&2; exit 1; }
+while notice=$(wait_window '^Important Notice$' 5); do
+  press "$notice" Return
   sleep 0.5
 done
 sleep 1
@@ -105,8 +92,8 @@ sleep 1
 if import -window "$main" "$artifacts/helixia-demo-roi-editor.png"; then
   echo "screenshot: $artifacts/helixia-demo-roi-editor.png"
 fi
-answer "$main" ctrl+q
-if confirmation=$(find_window '^Important Notice$' 10); then answer "$confirmation" Return; fi
+press "$main" ctrl+q
+if confirmation=$(wait_window '^Important Notice$' 10); then press "$confirmation" Return; fi
 exec 3>&-
 # Bounded: the host runs under its own deadline.
 status=0

@@ -20,22 +20,7 @@ reserve_client_number depth16_client || exit 1
 tag=$(printf '(%04d)' "$client")
 host_pid=
 
-cleanup() {
-  exec 3>&- 2>/dev/null
-  if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
-    kill "$host_pid" 2>/dev/null
-    wait "$host_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- host and analyzer console:" >&2
-  cat "$work/host.log" >&2 2>/dev/null
-  exit 1
-}
+trap end_scenario EXIT
 
 # ---- a start without a host ends with status 0 after trying to connect -----------------
 timeout 60 "$helixia" "$no_host_client" > "$work/nohost.log" 2>&1
@@ -57,11 +42,7 @@ fi
 # ---- the host serves a phantom and starts the analyzer ----------------------------------
 "$phantom" --out "$work/phantom" --size 32 32 12 --directions 6 > "$work/phantom.log" 2>&1 ||
   fail "phantom: $(cat "$work/phantom.log")"
-mkfifo "$work/host_in"
-timeout 180 "$ztrhost" serve --client "$client" --input "$work/phantom/dwi.raw" \
-  --output "$work/out" --stay -- "$helixia" < "$work/host_in" > "$work/host.log" 2>&1 &
-host_pid=$!
-exec 3> "$work/host_in"
+serve_phantom 180
 
 main=$(wait_window '^heLiXIA$' 60) || fail "the main window did not appear"
 geometry=$(xdotool getwindowgeometry "$main")
@@ -69,15 +50,7 @@ echo "$geometry"
 echo "$geometry" | grep -q 'Geometry: 320x712' || fail "main window is not 320x712: $geometry"
 
 # The DWI data notice and the RTNN notice, each answered with Return; then no third one.
-for which in "DWI data" "RTNN not ready"; do
-  notice=$(wait_window '^Important Notice$' 30) || fail "no $which notice"
-  [ "$which" = "DWI data" ] && import -window root "$artifacts/helixia-dwi-notice.png"
-  press "$notice" Return
-  for ((i = 0; i < 50; i++)); do
-    xdotool search --onlyvisible --name '^Important Notice$' > /dev/null 2>&1 || break
-    sleep 0.1
-  done
-done
+answer_startup_notices "$artifacts/helixia-dwi-notice.png"
 if wait_window '^Important Notice$' 2 > /dev/null; then fail "an unexpected third notice"; fi
 grep -q 'IPC available (IPC Client initialization succeeded)' "$work/host.log" ||
   fail "the analyzer did not report IPC"
@@ -119,13 +92,7 @@ sleep 0.6
 import -window root "$artifacts/helixia-special-menu.png"
 xdotool key Return
 
-computed=no
-for ((i = 0; i < 60; i++)); do
-  sleep 1
-  host_snapshot "$work/snap" || continue
-  if grep -q '"channels": 11' "$work/snap/summary.json"; then computed=yes; break; fi
-done
-[ "$computed" = yes ] || fail "the host did not receive the four maps"
+wait_summary '"channels": 11' 60 1 || fail "the host did not receive the four maps"
 grep -q '"types": \[3, 3, 3, 3, 3, 3, 3, 4, 3, 3, 3\]' "$work/snap/summary.json" ||
   fail "unexpected channel types: $(grep '"volume"' "$work/snap/summary.json")"
 grep -q 'Transferring 4 CCs to ZANTREVIUM...' "$work/host.log" || fail "no transfer line"
@@ -142,13 +109,8 @@ echo "cursor 20 12 6" >&3
 sleep 1
 import -window "$main" "$artifacts/helixia-roi-editor.png" || fail "screenshot of the ROI editor"
 press "$main" ctrl+u
-uploaded=no
-for ((i = 0; i < 30; i++)); do
-  sleep 0.5
-  host_snapshot "$work/snap" || continue
-  if grep -q '"channels": 12' "$work/snap/summary.json"; then uploaded=yes; break; fi
-done
-[ "$uploaded" = yes ] || fail "Ctrl+U on the ROI editor did not upload the shown channel"
+wait_summary '"channels": 12' 30 0.5 ||
+  fail "Ctrl+U on the ROI editor did not upload the shown channel"
 
 # ---- a sphere drawn by dragging up in the view grows its circle -------------------------
 # The drawing area's centre sits at (160, 411) in the window with this theme.
@@ -166,16 +128,7 @@ changed=$(compare -metric AE "$work/before-sphere.png" "$artifacts/helixia-spher
 
 # ---- F12 sends the visible ROIs: the drawn sphere is the one object of the display group --
 press "$main" F12
-shown=no
-for ((i = 0; i < 30; i++)); do
-  sleep 0.3
-  host_snapshot "$work/snap" || continue
-  if grep -q '"count": 1, "file": "group_[0-9]*.vtk", "types": {"11": 1}' "$work/snap/summary.json"; then
-    shown=yes
-    break
-  fi
-done
-[ "$shown" = yes ] ||
+wait_summary '"count": 1, "file": "group_[0-9]+\.vtk", "types": \{"11": 1\}' 30 0.3 ||
   fail "F12 did not show one sphere: $(grep -A3 object_groups "$work/snap/summary.json")"
 # Each study has its own host object too; before any analysis they hold nothing.
 groups=$(grep -c '"file": "group_' "$work/snap/summary.json")
@@ -208,13 +161,7 @@ size=$(stat -c %s "$work/first.session")
 press "$main" ctrl+q
 confirmation=$(wait_window '^Important Notice$' 10) || fail "no quit confirmation"
 press "$confirmation" Return
-exited=no
-for ((i = 0; i < 100; i++)); do
-  sleep 0.2
-  host_snapshot "$work/snap" || continue
-  if grep -q '"plugin_exit": "exit 0"' "$work/snap/summary.json"; then exited=yes; break; fi
-done
-[ "$exited" = yes ] || fail "the analyzer did not end with status 0"
+wait_summary '"plugin_exit": "exit 0"' 100 0.2 || fail "the analyzer did not end with status 0"
 grep -q 'Requesting removal of Object ' "$work/host.log" || fail "no removal request"
 
 # ---- start again, Ctrl+O opens the saved session, Ctrl+S writes the same bytes -----------

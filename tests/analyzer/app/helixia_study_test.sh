@@ -17,22 +17,7 @@ work=$(mktemp -d /tmp/helixia_study.XXXXXX)
 reserve_client_number client || exit 1
 host_pid=
 
-cleanup() {
-  exec 3>&- 2>/dev/null
-  if [ -n "$host_pid" ] && kill -0 "$host_pid" 2>/dev/null; then
-    kill "$host_pid" 2>/dev/null
-    wait "$host_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- host and analyzer console:" >&2
-  cat "$work/host.log" >&2 2>/dev/null
-  exit 1
-}
+trap end_scenario EXIT
 
 # Clicks at window coordinates.
 click() {
@@ -76,21 +61,9 @@ line_groups() {
 # ---- the host serves the phantom and starts the analyzer ---------------------------------
 "$phantom" --out "$work/phantom" > "$work/phantom.log" 2>&1 ||
   fail "phantom: $(cat "$work/phantom.log")"
-mkfifo "$work/host_in"
-timeout 240 "$ztrhost" serve --client "$client" --input "$work/phantom/dwi.raw" \
-  --output "$work/out" --stay -- "$helixia" < "$work/host_in" > "$work/host.log" 2>&1 &
-host_pid=$!
-exec 3> "$work/host_in"
-
+serve_phantom 240
 main=$(wait_window '^heLiXIA$' 60) || fail "the main window did not appear"
-for which in "DWI data" "RTNN not ready"; do
-  notice=$(wait_window '^Important Notice$' 30) || fail "no $which notice"
-  press "$notice" Return
-  for ((i = 0; i < 50; i++)); do
-    xdotool search --onlyvisible --name '^Important Notice$' > /dev/null 2>&1 || break
-    sleep 0.1
-  done
-done
+answer_startup_notices
 sleep 1
 
 # ---- the seed: the seed tab's view follows the cursor onto the curved bundle -------------
@@ -102,13 +75,7 @@ import -window "$main" "$artifacts/helixia-study-seed.png" || fail "screenshot o
 
 all=$(analyze)
 [ -n "$all" ] && [ "$all" -gt 0 ] || fail "the tracking study drew no lines: '$all'"
-shown=no
-for ((i = 0; i < 30; i++)); do
-  host_snapshot "$work/snap" || continue
-  if line_groups | grep -q "\"61\": $all}"; then shown=yes; break; fi
-  sleep 0.3
-done
-[ "$shown" = yes ] ||
+wait_summary "\"types\": \\{\"61\": $all\\}" 30 0.3 ||
   fail "no host object holds the $all lines: $(grep -A8 object_groups "$work/snap/summary.json")"
 vtk=$(line_groups | grep "\"61\": $all}" | head -1 | cut -d'"' -f6)
 [ -s "$work/snap/$vtk" ] || fail "no $vtk written for the study's lines"
@@ -126,13 +93,8 @@ through=$(analyze)
 [ -n "$through" ] || fail "no run with the target"
 [ "$through" -gt 0 ] && [ "$through" -lt "$all" ] ||
   fail "the target kept $through of $all lines"
-shown=no
-for ((i = 0; i < 30; i++)); do
-  host_snapshot "$work/snap" || continue
-  if line_groups | grep -q "\"61\": $through}"; then shown=yes; break; fi
-  sleep 0.3
-done
-[ "$shown" = yes ] || fail "the host's object does not hold the $through selected lines"
+wait_summary "\"types\": \\{\"61\": $through\\}" 30 0.3 ||
+  fail "the host's object does not hold the $through selected lines"
 import -window "$main" "$artifacts/helixia-study-selected.png" || fail "screenshot"
 
 # ---- a diffusion profile study on the host's box draws ellipsoids -----------------------
@@ -145,13 +107,7 @@ xdotool key --clearmodifiers ctrl+a
 xdotool type --delay 20 "5000"
 sleep 0.3
 click 160 660
-shown=no
-for ((i = 0; i < 40; i++)); do
-  sleep 0.3
-  host_snapshot "$work/snap" || continue
-  if grep -q '"types": {"12": [0-9]*}' "$work/snap/summary.json"; then shown=yes; break; fi
-done
-[ "$shown" = yes ] ||
+wait_summary '"types": \{"12": [0-9]+\}' 40 0.3 ||
   fail "no host object holds ellipsoids: $(grep -A8 object_groups "$work/snap/summary.json")"
 ellipsoids=$(grep -o '"types": {"12": [0-9]*}' "$work/snap/summary.json" | tr -dc '0-9\n' | cut -c3-)
 import -window "$main" "$artifacts/helixia-study-profile.png" || fail "screenshot of the profile"
