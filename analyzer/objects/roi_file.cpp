@@ -43,26 +43,9 @@ size_t group_part_bytes(const ROI_OBJECT& roi) {
 
 }  // namespace
 
-// A view never holds more outline points than its capacity; a record that did would be
-// written cut to it rather than as a file no reader accepts.
-static size_t stored_point_count(const ROI_OBJECT& roi) {
-  return std::min<size_t>(roi.view.points.size(), ZTR_VIEW_MAX_POINTS);
-}
+// ---- the view part and the voxel group, as ROI files and study regions carry them ------
 
-size_t stored_roi_bytes(const ROI_OBJECT& roi) {
-  return 470 + 4 * stored_point_count(roi) + group_part_bytes(roi);
-}
-
-size_t stored_roi_size(const ROI_OBJECT& roi) {
-  const size_t size = stored_roi_bytes(roi);
-  std::fprintf(stderr, "ROI_OBJECT: size = %ld bytes\n", long(size));
-  return size;
-}
-
-void serialise_stored_roi(const ROI_OBJECT& roi, std::vector<uint8_t>& out) {
-  Writer w(out);
-  const RoiView& v = roi.view;
-  w.i32(roi.type);
+void write_stored_view(ByteWriter& w, const RoiView& v) {
   w.i32(v.channel);
   w.f32(v.window_low);
   w.f32(v.window_high);
@@ -77,7 +60,9 @@ void serialise_stored_roi(const ROI_OBJECT& roi, std::vector<uint8_t>& out) {
   w.f32(v.radius_fraction);
   w.i32(v.drawing_mode);
   w.f32(v.sphere_radius);
-  const size_t points = stored_point_count(roi);
+  // A view never holds more outline points than its capacity; a record that did would be
+  // written cut to it rather than as a file no reader accepts.
+  const size_t points = std::min<size_t>(v.points.size(), ZTR_VIEW_MAX_POINTS);
   w.i32(int32_t(points));
   w.u16(v.start_point[0]);
   w.u16(v.start_point[1]);
@@ -85,30 +70,10 @@ void serialise_stored_roi(const ROI_OBJECT& roi, std::vector<uint8_t>& out) {
     w.u16(v.points[i][0]);
     w.u16(v.points[i][1]);
   }
-  w.i32(roi.group ? 1 : 0);
-  if (roi.group) {
-    const VoxelGroup& g = *roi.group;
-    for (int32_t x : g.origin) w.i32(x);
-    for (int32_t x : g.size) w.i32(x);
-    for (int32_t x : g.volume_size) w.i32(x);
-    w.i32(g.storage);
-    w.bytes(g.data.data(), g.data.size());
-  }
-  for (uint32_t word : roi.growing.words) w.u32(word);
-  w.i32(roi.status);
-  w.i32(roi.visibility);
-  w.bytes(roi.name, sizeof roi.name - 1);
-  w.bytes("", 1);  // the terminating zero, even if a caller filled the whole field
-  for (uint16_t c : roi.colour) w.u16(c);
 }
 
-bool parse_stored_roi(const uint8_t* data, size_t size, ROI_OBJECT* roi, size_t* consumed,
-                      std::string* reason) {
-  Reader r(data, size);
-  ROI_OBJECT in;
-  in.id = roi->id;
-  in.type = r.i32();
-  RoiView& v = in.view;
+bool read_stored_view(ByteReader& r, const char* record, RoiView* view, std::string* reason) {
+  RoiView& v = *view;
   v.channel = r.i32();
   v.window_low = r.f32();
   v.window_high = r.f32();
@@ -125,10 +90,7 @@ bool parse_stored_roi(const uint8_t* data, size_t size, ROI_OBJECT* roi, size_t*
   v.sphere_radius = r.f32();
   const int32_t point_count = r.i32();
   v.start_point = {r.u16(), r.u16()};
-  if (!r.ok()) return fail(reason, "the ROI record is truncated");
-  if (in.type < ZTR_ROI_SPHERICAL || in.type > ZTR_ROI_VOXELGROUP) {
-    return fail(reason, "unknown ROI type " + std::to_string(in.type));
-  }
+  if (!r.ok()) return fail(reason, std::string("the ") + record + " record is truncated");
   if (!known_orientation(v.orientation)) {
     return fail(reason, "unknown view orientation " + std::to_string(v.orientation));
   }
@@ -160,37 +122,96 @@ bool parse_stored_roi(const uint8_t* data, size_t size, ROI_OBJECT* roi, size_t*
       return fail(reason, "outline point outside the view");
     }
   }
+  if (v.channel < 0) v.channel = 0;
+  return true;
+}
+
+void write_stored_voxel_group(ByteWriter& w, const std::optional<VoxelGroup>& group) {
+  w.i32(group ? 1 : 0);
+  if (!group) return;
+  const VoxelGroup& g = *group;
+  for (int32_t x : g.origin) w.i32(x);
+  for (int32_t x : g.size) w.i32(x);
+  for (int32_t x : g.volume_size) w.i32(x);
+  w.i32(g.storage);
+  w.bytes(g.data.data(), g.data.size());
+}
+
+bool read_stored_voxel_group(ByteReader& r, const char* record, size_t tail_bytes,
+                             std::optional<VoxelGroup>* group, std::string* reason) {
   const int32_t has_group = r.i32();
-  if (!r.ok()) return fail(reason, "the ROI record is truncated");
-  if (has_group != 0) {
-    VoxelGroup g;
-    for (int32_t& x : g.origin) x = r.i32();
-    for (int32_t& x : g.size) x = r.i32();
-    for (int32_t& x : g.volume_size) x = r.i32();
-    g.storage = r.i32();
-    if (!r.ok()) return fail(reason, "the voxel group is truncated");
-    if (g.storage != ZTR_GROUP_BITS && g.storage != ZTR_GROUP_BYTES) {
-      return fail(reason, "unknown voxel group storage code " + std::to_string(g.storage));
-    }
-    for (int a = 0; a < 3; ++a) {
-      if (g.size[a] < 1 || g.volume_size[a] < 1) {
-        return fail(reason, "voxel group box or volume size below 1");
-      }
-    }
-    // The product is checked against the bytes left before it is formed, so it cannot
-    // overflow: two sizes fit in 62 bits, and the third is compared by division.
-    const int64_t plane = int64_t(g.size[0]) * g.size[1];
-    const int64_t left = int64_t(r.left());
-    const int64_t most_voxels = g.storage == ZTR_GROUP_BITS ? left * 8 : left;
-    if (plane > most_voxels / g.size[2]) return fail(reason, "the voxel group data is truncated");
-    const int64_t bytes = voxel_group_data_bytes(g.storage, plane * g.size[2]);
-    if (bytes + int64_t(kTailBytes) > left) {
-      return fail(reason, "the voxel group data is truncated");
-    }
-    const uint8_t* p = r.take(size_t(bytes));
-    g.data.assign(p, p + bytes);
-    in.group = std::move(g);
+  if (!r.ok()) return fail(reason, std::string("the ") + record + " record is truncated");
+  group->reset();
+  if (has_group == 0) return true;
+  VoxelGroup g;
+  for (int32_t& x : g.origin) x = r.i32();
+  for (int32_t& x : g.size) x = r.i32();
+  for (int32_t& x : g.volume_size) x = r.i32();
+  g.storage = r.i32();
+  if (!r.ok()) return fail(reason, "the voxel group is truncated");
+  if (g.storage != ZTR_GROUP_BITS && g.storage != ZTR_GROUP_BYTES) {
+    return fail(reason, "unknown voxel group storage code " + std::to_string(g.storage));
   }
+  for (int a = 0; a < 3; ++a) {
+    if (g.size[size_t(a)] < 1 || g.volume_size[size_t(a)] < 1) {
+      return fail(reason, "voxel group box or volume size below 1");
+    }
+  }
+  // The product is checked against the bytes left before it is formed, so it cannot
+  // overflow: two sizes fit in 62 bits, and the third is compared by division.
+  const int64_t plane = int64_t(g.size[0]) * g.size[1];
+  const int64_t left = int64_t(r.left());
+  const int64_t most_voxels = g.storage == ZTR_GROUP_BITS ? left * 8 : left;
+  if (plane > most_voxels / g.size[2]) return fail(reason, "the voxel group data is truncated");
+  const int64_t bytes = voxel_group_data_bytes(g.storage, plane * g.size[2]);
+  if (bytes + int64_t(tail_bytes) > left) return fail(reason, "the voxel group data is truncated");
+  const uint8_t* p = r.take(size_t(bytes));
+  g.data.assign(p, p + bytes);
+  *group = std::move(g);
+  return true;
+}
+
+// A view never holds more outline points than its capacity; a record that did would be
+// written cut to it rather than as a file no reader accepts.
+static size_t stored_point_count(const ROI_OBJECT& roi) {
+  return std::min<size_t>(roi.view.points.size(), ZTR_VIEW_MAX_POINTS);
+}
+
+size_t stored_roi_bytes(const ROI_OBJECT& roi) {
+  return 470 + 4 * stored_point_count(roi) + group_part_bytes(roi);
+}
+
+size_t stored_roi_size(const ROI_OBJECT& roi) {
+  const size_t size = stored_roi_bytes(roi);
+  std::fprintf(stderr, "ROI_OBJECT: size = %ld bytes\n", long(size));
+  return size;
+}
+
+void serialise_stored_roi(const ROI_OBJECT& roi, std::vector<uint8_t>& out) {
+  Writer w(out);
+  w.i32(roi.type);
+  write_stored_view(w, roi.view);
+  write_stored_voxel_group(w, roi.group);
+  for (uint32_t word : roi.growing.words) w.u32(word);
+  w.i32(roi.status);
+  w.i32(roi.visibility);
+  w.bytes(roi.name, sizeof roi.name - 1);
+  w.bytes("", 1);  // the terminating zero, even if a caller filled the whole field
+  for (uint16_t c : roi.colour) w.u16(c);
+}
+
+bool parse_stored_roi(const uint8_t* data, size_t size, ROI_OBJECT* roi, size_t* consumed,
+                      std::string* reason) {
+  Reader r(data, size);
+  ROI_OBJECT in;
+  in.id = roi->id;
+  in.type = r.i32();
+  RoiView& v = in.view;
+  if (!read_stored_view(r, "ROI", &v, reason)) return false;
+  if (in.type < ZTR_ROI_SPHERICAL || in.type > ZTR_ROI_VOXELGROUP) {
+    return fail(reason, "unknown ROI type " + std::to_string(in.type));
+  }
+  if (!read_stored_voxel_group(r, "ROI", kTailBytes, &in.group, reason)) return false;
   for (uint32_t& word : in.growing.words) word = r.u32();
   in.status = r.i32();
   in.visibility = r.i32();
@@ -207,7 +228,6 @@ bool parse_stored_roi(const uint8_t* data, size_t size, ROI_OBJECT* roi, size_t*
     return fail(reason, "the ROI name is not terminated");
   }
   std::memcpy(in.name, name, ZTR_ROI_NAME_BYTES);
-  if (v.channel < 0) v.channel = 0;
   if (!v.points.empty()) v.overlay = fill_outline_overlay(v.points);
   *roi = std::move(in);
   if (consumed) *consumed = r.position();

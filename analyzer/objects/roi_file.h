@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "analyzer/notice.h"
 #include "analyzer/objects/roi_object.h"
+#include "sdk/volume/byte_codec.h"
 
 inline constexpr char ZTR_ROI_FILE_MAGIC[] = "#This is a ROI object file of kLS-II";
 inline constexpr size_t ZTR_ROI_FILE_MAGIC_BYTES = 36;
@@ -60,3 +62,14 @@ int export_active_roi(const RoiList& rois, const GridSize& volume_size, const st
 // list. Returns the new ROI or nullptr.
 ROI_OBJECT* import_roi_file(RoiList& rois, const std::string& path, const GridSize& volume_size,
                             int32_t channel_count, NoticeSink* notices);
+
+// The view part (112 bytes) with its outline points, and the voxel-group flag with the group,
+// as ROI object files and stored study regions carry them. The readers check everything they
+// read and refuse with a reason; `record` names the record in it ("the ROI record is
+// truncated"), and the group's data must leave `tail_bytes` of the record after it. A
+// negative channel reads as 0.
+void write_stored_view(ByteWriter& w, const RoiView& view);
+bool read_stored_view(ByteReader& r, const char* record, RoiView* view, std::string* reason);
+void write_stored_voxel_group(ByteWriter& w, const std::optional<VoxelGroup>& group);
+bool read_stored_voxel_group(ByteReader& r, const char* record, size_t tail_bytes,
+                             std::optional<VoxelGroup>* group, std::string* reason);

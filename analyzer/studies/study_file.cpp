@@ -12,6 +12,8 @@
 #include <cstring>
 #include <new>
 
+#include "analyzer/app/roi_session.h"
+#include "analyzer/objects/roi_file.h"
 #include "sdk/volume/byte_codec.h"
 
 namespace {
@@ -24,18 +26,9 @@ bool fail(std::string* reason, const std::string& text) {
   return false;
 }
 
-bool finite(const Vec3& v) {
-  return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
-}
-
 bool known_selector(int32_t s) {
   return s == ZTR_REGION_SPHERE || s == ZTR_REGION_FREEHAND || s == ZTR_REGION_FREEHAND_ON_MAP ||
          s == ZTR_REGION_LISTED || s == ZTR_REGION_BOX_VOI || s == ZTR_REGION_NONE;
-}
-
-bool known_orientation(int32_t code) {
-  return code == ZTR_VIEW_AXIAL || code == ZTR_VIEW_SAGITTAL || code == ZTR_VIEW_CORONAL ||
-         code == ZTR_VIEW_OBLIQUE || code == ZTR_VIEW_SPHERICAL;
 }
 
 // A record never holds more than the capacities; a longer one is written cut so that every
@@ -45,10 +38,6 @@ int32_t stored_listed(const StudyRegion& r) {
 }
 int32_t stored_points(const StudyRegion& r) {
   return std::clamp(r.view.point_count, 0, ZTR_OUTLINE_CAPACITY);
-}
-
-int64_t group_data_bytes(int32_t storage, int64_t voxels) {
-  return storage == ZTR_STUDY_GROUP_BITS ? voxels / 8 + 1 : voxels;
 }
 
 constexpr size_t kTextBytes = ZTR_STUDY_NAME_BYTES + ZTR_STUDY_SUMMARY_BYTES;
@@ -80,38 +69,10 @@ void serialise_stored_region(const StudyRegion& region, std::vector<uint8_t>& ou
   w.i32(region.selector);
   w.i32(listed);
   for (int32_t i = 0; i < listed; ++i) w.u16(region.listed_ids[size_t(i)]);
-  const SliceView& v = region.view;
-  w.i32(v.channel);
-  w.f32(v.window_low);
-  w.f32(v.window_high);
-  w.i32(v.orientation);
-  w.f32(v.zoom);
-  w.vec(v.centre);
-  w.vec(v.u);
-  w.vec(v.v);
-  w.vec(v.sphere_centre);
-  w.vec(v.spherical_a);
-  w.vec(v.spherical_b);
-  w.f32(v.radius_fraction);
-  w.i32(v.drawing_mode);
-  w.f32(v.sphere_radius);
-  const int32_t points = stored_points(region);
-  w.i32(points);
-  w.u16(v.start_point[0]);
-  w.u16(v.start_point[1]);
-  for (int32_t i = 0; i < points; ++i) {
-    w.u16(v.outline[size_t(i)][0]);
-    w.u16(v.outline[size_t(i)][1]);
-  }
-  w.i32(region.group ? 1 : 0);
-  if (region.group) {
-    const StudyVoxelGroup& g = *region.group;
-    for (int32_t x : g.origin) w.i32(x);
-    for (int32_t x : g.size) w.i32(x);
-    for (int32_t x : g.volume_size) w.i32(x);
-    w.i32(g.storage);
-    w.bytes(g.data.data(), g.data.size());
-  }
+  RoiView view;
+  slice_view_to_roi_view(region.view, GridSize{}, view);
+  write_stored_view(w, view);
+  write_stored_voxel_group(w, region.group);
   w.i32(region.box ? 1 : 0);
   if (region.box) {
     for (float x : region.box->origin) w.f32(x);
@@ -133,86 +94,10 @@ bool parse_stored_region(const uint8_t* data, size_t size, StudyRegion* region, 
     return fail(reason, "listed ROI count " + std::to_string(in.listed_count) + " out of range");
   }
   for (int32_t i = 0; i < in.listed_count; ++i) in.listed_ids[size_t(i)] = r.u16();
-  SliceView& v = in.view;
-  v.channel = r.i32();
-  v.window_low = r.f32();
-  v.window_high = r.f32();
-  v.orientation = r.i32();
-  v.zoom = r.f32();
-  v.centre = r.vec();
-  v.u = r.vec();
-  v.v = r.vec();
-  v.sphere_centre = r.vec();
-  v.spherical_a = r.vec();
-  v.spherical_b = r.vec();
-  v.radius_fraction = r.f32();
-  v.drawing_mode = r.i32();
-  v.sphere_radius = r.f32();
-  const int32_t points = r.i32();
-  v.start_point = {r.u16(), r.u16()};
-  if (!r.ok()) return fail(reason, "the region record is truncated");
-  if (!known_orientation(v.orientation)) {
-    return fail(reason, "unknown view orientation " + std::to_string(v.orientation));
-  }
-  if (v.drawing_mode != ZTR_DRAW_SPHERE && v.drawing_mode != ZTR_DRAW_FREEHAND) {
-    return fail(reason, "unknown drawing mode " + std::to_string(v.drawing_mode));
-  }
-  if (!(v.zoom >= ZTR_STUDY_VIEW_MIN_ZOOM && v.zoom <= ZTR_STUDY_VIEW_MAX_ZOOM)) {
-    return fail(reason, "view zoom out of range");
-  }
-  if (!(v.sphere_radius >= 0.0f && v.sphere_radius <= ZTR_STUDY_VIEW_MAX_RADIUS)) {
-    return fail(reason, "sphere radius out of range");
-  }
-  if (!std::isfinite(v.window_low) || !std::isfinite(v.window_high) ||
-      !std::isfinite(v.radius_fraction) || !finite(v.centre) || !finite(v.u) || !finite(v.v) ||
-      !finite(v.sphere_centre) || !finite(v.spherical_a) || !finite(v.spherical_b)) {
-    return fail(reason, "the view holds a value that is not a finite number");
-  }
-  if (points < 0 || points > ZTR_OUTLINE_CAPACITY) {
-    return fail(reason, "outline point count " + std::to_string(points) + " out of range");
-  }
-  if (v.start_point[0] >= ZTR_VIEW_SIZE || v.start_point[1] >= ZTR_VIEW_SIZE) {
-    return fail(reason, "start point outside the view");
-  }
-  if (size_t(points) * 4 > r.left()) return fail(reason, "the outline is truncated");
-  v.point_count = points;
-  for (int32_t i = 0; i < points; ++i) {
-    ViewPoint& p = v.outline[size_t(i)];
-    p = {r.u16(), r.u16()};
-    if (p[0] >= ZTR_VIEW_SIZE || p[1] >= ZTR_VIEW_SIZE) {
-      return fail(reason, "outline point outside the view");
-    }
-  }
-  if (v.channel < 0) v.channel = 0;
-  const int32_t has_group = r.i32();
-  if (!r.ok()) return fail(reason, "the region record is truncated");
-  if (has_group != 0) {
-    StudyVoxelGroup g;
-    for (int32_t& x : g.origin) x = r.i32();
-    for (int32_t& x : g.size) x = r.i32();
-    for (int32_t& x : g.volume_size) x = r.i32();
-    g.storage = r.i32();
-    if (!r.ok()) return fail(reason, "the voxel group is truncated");
-    if (g.storage != ZTR_STUDY_GROUP_BITS && g.storage != ZTR_STUDY_GROUP_BYTES) {
-      return fail(reason, "unknown voxel group storage code " + std::to_string(g.storage));
-    }
-    for (int a = 0; a < 3; ++a) {
-      if (g.size[size_t(a)] < 1 || g.volume_size[size_t(a)] < 1) {
-        return fail(reason, "voxel group box or volume size below 1");
-      }
-    }
-    // Compared against the bytes left before the product is formed, so it cannot overflow:
-    // two sizes fit in 62 bits and the third is compared by division.
-    const int64_t plane = int64_t(g.size[0]) * g.size[1];
-    const int64_t left = int64_t(r.left());
-    const int64_t most_voxels = g.storage == ZTR_STUDY_GROUP_BITS ? left * 8 : left;
-    if (plane > most_voxels / g.size[2]) return fail(reason, "the voxel group data is truncated");
-    const int64_t bytes = group_data_bytes(g.storage, plane * g.size[2]);
-    if (bytes > left) return fail(reason, "the voxel group data is truncated");
-    const uint8_t* p = r.take(size_t(bytes));
-    g.data.assign(p, p + bytes);
-    in.group = std::move(g);
-  }
+  RoiView view;
+  if (!read_stored_view(r, "region", &view, reason)) return false;
+  roi_view_to_slice_view(view, in.view);
+  if (!read_stored_voxel_group(r, "region", 0, &in.group, reason)) return false;
   const int32_t has_box = r.i32();
   if (!r.ok()) return fail(reason, "the region record is truncated");
   if (has_box != 0) {

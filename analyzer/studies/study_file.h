@@ -13,10 +13,6 @@
 inline constexpr char ZTR_STUDY_FILE_MAGIC[] = "#This is a study object file of kLS-II";
 inline constexpr size_t ZTR_STUDY_FILE_MAGIC_BYTES = 38;
 inline constexpr size_t ZTR_STUDY_FILE_HEAD_BYTES = 50;  // magic and the volume's x, y, z
-// Bounds of a usable stored view: outside them drawing or rasterising would loop for hours.
-inline constexpr float ZTR_STUDY_VIEW_MIN_ZOOM = 1.0f / 8.0f;
-inline constexpr float ZTR_STUDY_VIEW_MAX_ZOOM = 65536.0f;
-inline constexpr float ZTR_STUDY_VIEW_MAX_RADIUS = 65536.0f;
 
 using StudyGridSize = std::array<int32_t, 3>;  // x, y, z voxels
 

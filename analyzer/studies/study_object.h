@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "analyzer/app/slice_view.h"
+#include "analyzer/objects/roi_object.h"
 #include "analyzer/voxel/diffusion_profile.h"
 #include "analyzer/voxel/voxel_statistics.h"
 #include "sdk/ipc/object_group_ptr.h"
@@ -39,19 +40,11 @@ enum : int32_t {
   ZTR_STUDY_RELOADED = 2,  // analysed before it was saved and loaded again
 };
 
-// Storage codes of a voxel group: one bit or one byte per box voxel.
-inline constexpr int32_t ZTR_STUDY_GROUP_BITS = 6354;
-inline constexpr int32_t ZTR_STUDY_GROUP_BYTES = 1465;
-
-// A region's voxel group in the form ROI files carry it: the bits (or bytes) of a box of the
-// volume, box voxel i = (z * size_y + y) * size_x + x at bit i % 8 of byte i / 8.
-struct StudyVoxelGroup {
-  std::array<int32_t, 3> origin{};
-  std::array<int32_t, 3> size{};
-  std::array<int32_t, 3> volume_size{};
-  int32_t storage = ZTR_STUDY_GROUP_BITS;
-  std::vector<uint8_t> data;
-};
+// A region's voxel group in the form ROI files carry it (a box of the volume, one bit or one
+// byte per box voxel).
+using StudyVoxelGroup = VoxelGroup;
+inline constexpr int32_t ZTR_STUDY_GROUP_BITS = ZTR_GROUP_BITS;
+inline constexpr int32_t ZTR_STUDY_GROUP_BYTES = ZTR_GROUP_BYTES;
 
 // One region of a study: its own drawn sphere or outline (the view), listed ROIs by ID, or
 // the host's box.
