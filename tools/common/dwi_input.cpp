@@ -472,6 +472,29 @@ bool check_dwi_input_options(const DwiInputOptions& o, std::string* error) {
   return true;
 }
 
+bool take_input_argument(const std::string& arg, DwiInputOptions* options, std::string* error) {
+  if (arg.size() > 1 && arg[0] == '-') {
+    *error = "unknown option " + arg;
+    return false;
+  }
+  if (!options->input.empty()) {
+    *error = "more than one INPUT given";
+    return false;
+  }
+  options->input = arg;
+  return true;
+}
+
+bool check_input_and_output(const DwiInputOptions& options, const std::string& out,
+                            std::string* error) {
+  if (!check_dwi_input_options(options, error)) return false;
+  if (out.empty()) {
+    *error = "no output directory given (--out DIR)";
+    return false;
+  }
+  return true;
+}
+
 int load_dwi_input(const DwiInputOptions& options, DwiInput* result, std::string* error) {
   LoadedInput input;
   if (!load_input(options.input, &input, error)) return kToolBadInput;

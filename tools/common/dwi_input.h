@@ -33,6 +33,14 @@ int parse_dwi_input_option(int argc, const char* const* argv, int* i, DwiInputOp
 // reason.
 bool check_dwi_input_options(const DwiInputOptions& options, std::string* error);
 
+// A command-line word that no option took: the INPUT when none was given yet; otherwise false
+// with "unknown option ..." (a word starting with '-') or "more than one INPUT given".
+bool take_input_argument(const std::string& arg, DwiInputOptions* options, std::string* error);
+// The checks after a tool's whole command line: the input options together, and an output
+// folder given with --out.
+bool check_input_and_output(const DwiInputOptions& options, const std::string& out,
+                            std::string* error);
+
 // Exit statuses shared by the batch tools.
 enum : int { kToolOk = 0, kToolFailed = 1, kToolBadInput = 2 };
 

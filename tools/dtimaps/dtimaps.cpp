@@ -169,21 +169,11 @@ bool parse_dtimaps_arguments(int argc, const char* const* argv, DtimapsOptions* 
         *error = "--threads must be a number from 1 to 512";
         return false;
       }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      *error = "unknown option " + arg;
-      return false;
-    } else if (o.dwi.input.empty()) {
-      o.dwi.input = arg;
-    } else {
-      *error = "more than one INPUT given";
+    } else if (!take_input_argument(arg, &o.dwi, error)) {
       return false;
     }
   }
-  if (!check_dwi_input_options(o.dwi, error)) return false;
-  if (o.out.empty()) {
-    *error = "no output directory given (--out DIR)";
-    return false;
-  }
+  if (!check_input_and_output(o.dwi, o.out, error)) return false;
   *options = std::move(o);
   return true;
 }

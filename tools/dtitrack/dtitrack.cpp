@@ -234,21 +234,11 @@ bool parse_dtitrack_arguments(int argc, const char* const* argv, DtitrackOptions
       }
     } else if (arg == "--voxelize") {
       o.voxelize = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      *error = "unknown option " + arg;
-      return false;
-    } else if (o.dwi.input.empty()) {
-      o.dwi.input = arg;
-    } else {
-      *error = "more than one INPUT given";
+    } else if (!take_input_argument(arg, &o.dwi, error)) {
       return false;
     }
   }
-  if (!check_dwi_input_options(o.dwi, error)) return false;
-  if (o.out.empty()) {
-    *error = "no output directory given (--out DIR)";
-    return false;
-  }
+  if (!check_input_and_output(o.dwi, o.out, error)) return false;
   if (o.seeds.size() != 1) {
     *error = "give exactly one seed region (--seed-sphere or --seed-mask)";
     return false;
