@@ -2,10 +2,6 @@
 // known bundles (growing, morphology, statistics, profile glyphs and the exit statuses).
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,30 +11,19 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analyzer/io/raw_volume_file.h"
 #include "tools/common/mask_io.h"
 #include "tools/dtivoxel/dtivoxel.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
-extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char name[] = "/tmp/ztr_dtivoxel_test_XXXXXX";
-    path = mkdtemp(name) ? fs::path(name) : fs::path();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
+using ztr::test::TempDir;
 
 std::string read_text(const std::string& path) {
   std::ifstream in(path);
@@ -47,41 +32,9 @@ std::string read_text(const std::string& path) {
   return s.str();
 }
 
-struct RunResult {
-  int status = -1;
-  std::string err;
-};
-
-// Runs a program with a deadline; standard error is captured, standard output dropped.
-RunResult run(const std::vector<std::string>& args, const TempDir& dir) {
-  RunResult result;
-  const std::string err_path = dir / "stderr.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return result;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  int status = 0;
-  for (;;) {
-    if (waitpid(pid, &status, WNOHANG) == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      ADD_FAILURE() << args[0] << " did not finish in time";
-      return result;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.err = read_text(err_path);
-  return result;
+// Runs a program with a deadline; its output is kept beside the test's files.
+ztr::test::RunResult run(const std::vector<std::string>& args, const TempDir& dir) {
+  return ztr::test::run_program(args, dir / "run", std::chrono::seconds(120));
 }
 
 bool parses(std::vector<std::string> args, DtivoxelOptions* options, std::string* error) {
@@ -98,8 +51,8 @@ struct PhantomFiles {
   VolumePtr labels;
   VolumeHeader grid{};
   PhantomFiles() {
-    const RunResult r = run({ZTR_PHANTOM_PROGRAM, "--out", dir / "p", "--size", "24", "24", "8", "--nifti"}, dir);
-    EXPECT_EQ(r.status, 0) << r.err;
+    const ztr::test::RunResult r = run({ZTR_PHANTOM_PROGRAM, "--out", dir / "p", "--size", "24", "24", "8", "--nifti"}, dir);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
     nifti = dir / "p/dwi.nii";
     bval = dir / "p/dwi.bval";
     bvec = dir / "p/dwi.bvec";
@@ -229,11 +182,11 @@ TEST(DtivoxelRun, GrowStaysInsideTheStraightBundle) {
   seed.inside[first] = 1;
   const std::string seed_path = p.write(seed, "seed.nii");
   const std::string out = p.dir / "grown.nii";
-  const RunResult r = run(command("grow", p.input(), {"--seed-mask", seed_path, "--mode", "direction",
+  const ztr::test::RunResult r = run(command("grow", p.input(), {"--seed-mask", seed_path, "--mode", "direction",
                                                       "--max-angle", "20", "--min-fa", "0.3",
                                                       "--max-step", "40", "--out", out}),
                           p.dir);
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.exit_code, 0) << r.err;
   const VoxelMask grown = p.read(out);
   EXPECT_GT(count(grown), 4u);
   for (size_t i = 0; i < grown.inside.size(); ++i) {
@@ -242,11 +195,11 @@ TEST(DtivoxelRun, GrowStaysInsideTheStraightBundle) {
     }
   }
   // Signal growing with a maximum beyond 16 bits keeps the seed and floods the tissue.
-  const RunResult s = run(command("grow", p.input(), {"--seed-mask", seed_path, "--mode", "signal",
+  const ztr::test::RunResult s = run(command("grow", p.input(), {"--seed-mask", seed_path, "--mode", "signal",
                                                       "--min-signal", "1", "--max-signal", "40000",
                                                       "--max-step", "300", "--out", out}),
                           p.dir);
-  ASSERT_EQ(s.status, 0) << s.err;
+  ASSERT_EQ(s.exit_code, 0) << s.err;
   EXPECT_GT(count(p.read(out)), count(grown));
 }
 
@@ -256,8 +209,8 @@ TEST(DtivoxelRun, DilateThenErodeContainsTheOriginal) {
   const VoxelMask bundle = p.mask_of(4);
   const std::string in = p.write(bundle, "bundle.nii");
   const std::string dilated = p.dir / "dilated.nii", closed = p.dir / "closed.nii";
-  ASSERT_EQ(run({ZTR_DTIVOXEL_PROGRAM, "dilate", in, "--out", dilated}, p.dir).status, 0);
-  ASSERT_EQ(run({ZTR_DTIVOXEL_PROGRAM, "erode", dilated, "--out", closed}, p.dir).status, 0);
+  ASSERT_EQ(run({ZTR_DTIVOXEL_PROGRAM, "dilate", in, "--out", dilated}, p.dir).exit_code, 0);
+  ASSERT_EQ(run({ZTR_DTIVOXEL_PROGRAM, "erode", dilated, "--out", closed}, p.dir).exit_code, 0);
   const VoxelMask d = p.read(dilated), c = p.read(closed);
   EXPECT_GT(count(d), count(bundle));
   for (size_t i = 0; i < bundle.inside.size(); ++i) {
@@ -273,8 +226,8 @@ TEST(DtivoxelRun, StatsWritesSummaryJsonDistanceAndAdcDump) {
   const std::string a = p.write(p.mask_of(4), "bundle.nii");
   const std::string b = p.write(p.mask_of(2), "cavity.nii");
   const std::string out = p.dir / "stats";
-  const RunResult r = run(command("stats", p.input(), {"--mask", a, "--mask", b, "--dump-adc", "--out", out}), p.dir);
-  ASSERT_EQ(r.status, 0) << r.err;
+  const ztr::test::RunResult r = run(command("stats", p.input(), {"--mask", a, "--mask", b, "--dump-adc", "--out", out}), p.dir);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::string text = read_text(out + "/stats.txt");
   const std::string json = read_text(out + "/stats.json");
   const long voxels = long(count(p.mask_of(4)) + count(p.mask_of(2)));
@@ -304,11 +257,11 @@ TEST(DtivoxelRun, ProfileWritesGlyphMeshesAndSummary) {
   } cases[] = {{"ellipsoid", 42}, {"star", 120}};
   for (const Case& c : cases) {
     const std::string out = p.dir / (std::string("profile_") + c.primitive);
-    const RunResult r = run(command("profile", p.input(), {"--box", "0,0,3,24,24,1", "--density", "voxel",
+    const ztr::test::RunResult r = run(command("profile", p.input(), {"--box", "0,0,3,24,24,1", "--density", "voxel",
                                                            "--so-range", "off", "--primitive", c.primitive,
                                                            "--out", out}),
                             p.dir);
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.exit_code, 0) << r.err;
     const std::string summary = read_text(out + "/summary.txt");
     ASSERT_EQ(summary.rfind("Symbols: ", 0), 0u) << summary;
     const long drawn = number_after(summary, "Symbols: ");
@@ -348,8 +301,8 @@ TEST(DtivoxelRun, ExitStatusesForBadInputAndFailures) {
       {"missing mask", {ZTR_DTIVOXEL_PROGRAM, "erode", p.dir / "none.nii", "--out", p.dir / "o.nii"}, 2},
   };
   for (const Case& c : cases) {
-    const RunResult r = run(c.args, p.dir);
-    EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err;
+    const ztr::test::RunResult r = run(c.args, p.dir);
+    EXPECT_EQ(r.exit_code, c.status) << c.name << ": " << r.err;
     EXPECT_NE(r.err.find("dtivoxel: "), std::string::npos) << c.name;
   }
 }

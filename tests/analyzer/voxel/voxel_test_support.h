@@ -4,12 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/child_process.h"
 #include "tests/support/console_capture.h"
+#include "tests/support/temp_dir.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,7 +16,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analyzer/dti/dti_data.h"
@@ -26,25 +23,12 @@
 #include "analyzer/dti/tensor_phantom.h"
 #include "sdk/volume/raw_volume.h"
 
-extern char** environ;
-
 namespace voxel_test {
 
 namespace fs = std::filesystem;
 
 // A fresh directory removed at the end of the test, even when it fails.
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char name[] = "/tmp/ztr_voxel_test_XXXXXX";
-    path = mkdtemp(name) ? fs::path(name) : fs::path();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
+using TempDir = ztr::test::TempDir;
 
 inline void write_bytes(const std::string& path, const void* data, size_t size) {
   std::ofstream out(path, std::ios::binary);
@@ -63,49 +47,13 @@ inline std::string read_text(const std::string& path) {
   return s.str();
 }
 
-struct RunResult {
-  int status = -1;
-  std::string err;
-};
-
-// Runs a program with a deadline; standard error is captured, standard output dropped.
-inline RunResult run_program(const std::vector<std::string>& args, const std::string& err_path,
-                             int seconds = 120) {
-  RunResult result;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return result;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  int status = 0;
-  for (;;) {
-    if (waitpid(pid, &status, WNOHANG) == pid) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      ADD_FAILURE() << args[0] << " did not finish in time";
-      return result;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.err = read_text(err_path);
-  return result;
-}
-
 // Runs the numpy/scipy reference on the files in `dir`; true when it succeeded.
 inline bool run_reference(const std::string& command, const TempDir& dir) {
-  const RunResult r = run_program({ZTR_PYTHON, ZTR_VOXEL_REFERENCE, command, dir.path.string()},
-                                  dir / "reference_stderr.txt");
-  EXPECT_EQ(r.status, 0) << r.err;
-  return r.status == 0;
+  const ztr::test::RunResult r =
+      ztr::test::run_program({ZTR_PYTHON, ZTR_VOXEL_REFERENCE, command, dir.path().string()},
+                             dir / "reference", std::chrono::seconds(120));
+  EXPECT_TRUE(r.finished && r.exit_code == 0) << r.err;
+  return r.finished && r.exit_code == 0;
 }
 
 // A DWI volume of x, y, z voxels with one b=0 channel and `directions` default directions
