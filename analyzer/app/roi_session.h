@@ -7,6 +7,7 @@
 
 #include "analyzer/app/app_state.h"
 #include "analyzer/app/dialogs.h"
+#include "analyzer/app/roi_view_conversion.h"
 #include "analyzer/objects/roi_display.h"
 
 // The loaded volume's x, y, z (zeros without a volume).
@@ -14,10 +15,6 @@ GridSize volume_grid(const AppState& state);
 // The ROI editor panel that shows ROIs of `type`.
 RoiPanel panel_for_roi_kind(int32_t type);
 
-// The two forms of a drawn view: the ROI's stored one and the slice view's record. The
-// pictures are not part of a ROI; the overlay travels for freehand drawing only.
-void roi_view_to_slice_view(const RoiView& from, SliceView& to);
-void slice_view_to_roi_view(const SliceView& from, const GridSize& volume_size, RoiView& to);
 
 // Copies each ROI view frame into its panel's working copy (the view the user drew).
 void sync_views_into_panels(AppState& state);

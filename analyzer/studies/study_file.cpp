@@ -12,7 +12,7 @@
 #include <cstring>
 #include <new>
 
-#include "analyzer/app/roi_session.h"
+#include "analyzer/app/roi_view_conversion.h"
 #include "analyzer/objects/roi_file.h"
 #include "sdk/volume/byte_codec.h"
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "analyzer/app/roi_session.h"
+#include "analyzer/app/roi_view_conversion.h"
 #include "analyzer/objects/roi_region.h"
 
 bool study_region_is_drawn(int32_t selector) {
